@@ -1,0 +1,34 @@
+# Thin wrapper over CMake so that a fresh machine needs only `make run` or `make test`.
+BUILD_DIR   ?= build
+BENCH_DIR   ?= build-release
+JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+configure: deps $(BUILD_DIR)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/quibbet
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target quibbet_bench
+	$(BENCH_DIR)/quibbet_bench
+
+clean:
+	rm -rf $(BUILD_DIR) $(BENCH_DIR)

@@ -1,0 +1,62 @@
+// The sound primitives: waveforms, pitch to phase increment, and the noise source.
+//
+// Arithmetic is double precision; every rounding to single precision is an
+// explicit cast, because the output must be identical on every compiler.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "engine/patch.hpp"
+
+namespace quibbet {
+
+// pi rounded to single precision, then used as a double.
+inline constexpr double kPi = static_cast<double>(static_cast<float>(3.14159265358979323846));
+
+// Every libm call that affects the sound goes through here, so there is one
+// place to audit when a golden value drifts.
+double Sine(double x);
+
+// phase counts cycles of the base pitch; ratio multiplies it.
+using WaveformFn = float (*)(float phase, float ratio);
+
+float Saw(float phase, float ratio);
+float Sin(float phase, float ratio);
+float Sqr(float phase, float ratio);
+
+inline constexpr WaveformFn WaveTable[kWaveformCount] = {Saw, Sin, Sqr};
+
+// 6 Hz at 44,100 frames per second, as a float: bit pattern 0x390EA9D5.
+inline constexpr float kFloorIncrement = std::bit_cast<float>(std::uint32_t{0x390EA9D5});
+// 2^(1/12) as a float: bit pattern 0x3F879C7D.
+inline constexpr float kSemitoneRatio = std::bit_cast<float>(std::uint32_t{0x3F879C7D});
+
+// Phase increment per frame for note number n (tone + 36). n is 64-bit so that
+// tone + 36 cannot overflow for any 32-bit tone.
+float PitchToIncrement(std::int64_t n);
+
+// A three-word additive generator. Never reseeded: each render continues
+// the sequence where the previous one stopped.
+struct NoiseGenerator {
+  std::uint32_t s0 = 890123;
+  std::uint32_t s1 = 1;
+  std::uint32_t s2 = 234567;
+
+  // One value in [-1, 1), a multiple of 2^-15.
+  float Step() {
+    const std::uint32_t a = s1 + s2;  // unsigned: wraps modulo 2^32
+    const std::uint32_t b = s2 + s0;
+    const std::uint32_t c = s0 + a;
+    s1 = a;
+    s2 = b;
+    s0 = c;
+    // C++20 defines the conversion as modulo and >> on negatives as arithmetic.
+    const std::int32_t top = static_cast<std::int32_t>(a) >> 16;
+    return static_cast<float>(top * 0x1p-15);  // exact: top has 16 bits
+  }
+
+  friend bool operator==(const NoiseGenerator&, const NoiseGenerator&) = default;
+};
+
+}  // namespace quibbet

@@ -1,0 +1,81 @@
+#include "output/param_dump.hpp"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <limits>
+
+#include "test_util.hpp"
+
+namespace quibbet {
+namespace {
+
+TEST(EncodeParams, DefaultPatchRowsWithCrLf) {
+  EXPECT_EQ(EncodeParams(Patch{}),
+            "{1, 1.010000, 2.500000, 0.000000 },\r\n"
+            "{1, 0.997000, 2.799999, 0.000000 },\r\n");
+}
+
+// Edits arrive as double-precision steps rounded back to single.
+float Step(float value, double by) { return static_cast<float>(value + by); }
+
+TEST(EncodeParams, SignsTypesAndNearZeroValues) {
+  Patch p;
+  p.tone = 99;  // neither tone nor stick is written
+  p.osc[0].type = SAW;
+  p.osc[1].type = SQR;
+  // Three noise-down steps: minus 0.03.
+  for (int i = 0; i < 3; ++i) p.osc[1].noise = Step(p.osc[1].noise, -0.01);
+  // Up then down does not return to zero; it prints as a signed zero.
+  p.osc[0].noise = Step(Step(0.0f, 0.01), -0.01);
+  EXPECT_LT(p.osc[0].noise, 0.0f);
+  p.osc[0].fm = -0.1f;
+  EXPECT_EQ(EncodeParams(p),
+            "{0, 1.010000, -0.100000, -0.000000 },\r\n"
+            "{2, 0.997000, 2.799999, -0.030000 },\r\n");
+}
+
+TEST(EncodeParams, LargeValuesPrintInFull) {
+  Patch p;
+  p.osc[0].detune = 1e10f;
+  p.osc[1].noise = -std::numeric_limits<float>::max();
+  const std::string text = EncodeParams(p);
+  EXPECT_NE(text.find("{1, 10000000000.000000, "), std::string::npos);
+  EXPECT_NE(text.find(", -340282346638528859811704183484516925440.000000 },\r\n"),
+            std::string::npos);
+}
+
+TEST(EncodeParams, IgnoresTheLocale) {
+  // A locale with a decimal comma, if the machine has one; C.UTF-8 otherwise
+  // still proves the call has no effect on the output.
+  const char* before = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = before ? before : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) std::setlocale(LC_ALL, "C.UTF-8");
+  const std::string text = EncodeParams(Patch{});
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(text, EncodeParams(Patch{}));
+  EXPECT_EQ(text.find(','), text.find(", "));
+}
+
+TEST(SaveParam, WritesTheCurrentPatchAndReplacesTheFile) {
+  test::TempDir dir;
+  const std::string path = dir / "import.txt";
+  test::WriteFile(path, std::string(1000, 'x'));
+  patch = Patch{};
+  patch.osc[1].detune = 2.0f;  // an edit not yet rendered is still saved
+  testing::internal::CaptureStdout();
+  SaveParam(path);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(test::ReadFile(path),
+            "{1, 1.010000, 2.500000, 0.000000 },\r\n"
+            "{1, 2.000000, 2.799999, 0.000000 },\r\n");
+  patch = Patch{};
+
+  testing::internal::CaptureStdout();
+  SaveParam(dir / "missing/import.txt");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            dir / "missing/import.txt" + ": No such file or directory\n");
+}
+
+}  // namespace
+}  // namespace quibbet
