@@ -1,0 +1,50 @@
+// Turning terminal input bytes into key events: a pure function, no I/O.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace quibbet {
+
+// The keys the program acts on, in the order the main loop tests them.
+enum class Key : std::uint8_t {
+  Escape, F5, Space, F7, F8, O, P, One, Two, A, S, D, Q, W, E, R, T, Y,
+  Count
+};
+inline constexpr std::size_t kKeyCount = static_cast<std::size_t>(Key::Count);
+
+// Only terminals speaking the kitty keyboard protocol report repeats and releases.
+enum class KeyAction : std::uint8_t { Press, Repeat, Release };
+
+// The sequences terminfo gives for the function keys; empty when unknown.
+struct TerminfoKeys {
+  std::string f5, f7, f8;
+};
+
+struct Decoded {
+  enum class Kind : std::uint8_t {
+    Ignored,           // bytes that mean nothing to the program, consumed
+    KeyEvent,          // key and action are set
+    FocusIn,           // CSI I
+    FocusOut,          // CSI O
+    KittyFlags,        // CSI ? <flags> u: the terminal speaks the kitty protocol
+    DeviceAttributes,  // CSI ? ... c: the answer to the primary DA query
+  };
+  Kind kind = Kind::Ignored;
+  Key key = Key::Escape;
+  KeyAction action = KeyAction::Press;
+  // Bytes used from the front of the input. 0 means the input is the start of
+  // a sequence that needs more bytes (only when input_idle is false).
+  std::size_t consumed = 0;
+};
+
+// Decodes the first event at the front of `bytes` (non-empty). input_idle
+// says no further byte arrived within the escape timeout, so a lone ESC is
+// the Escape key and a truncated sequence is dropped rather than awaited.
+// Ctrl-C (the byte 0x03, or its kitty form) decodes as Escape.
+Decoded DecodeKey(std::span<const std::uint8_t> bytes, const TerminfoKeys& keys,
+                  bool input_idle);
+
+}  // namespace quibbet

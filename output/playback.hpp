@@ -1,0 +1,15 @@
+// Plays the last render once on the default audio output.
+#pragma once
+
+namespace quibbet {
+
+// Hands the PCM of sample_buffer to the default output and returns at once;
+// the device plays it to the end on its own. When no device can be opened,
+// prints one line "no audio output: <reason>" and the program carries on.
+void StartPlayback();
+
+// Silences the sound at once; afterwards nothing reads sample_buffer.
+// Does nothing when no playback is open.
+void StopPlayback();
+
+}  // namespace quibbet
