@@ -3,7 +3,8 @@
 
 #include <bitset>
 #include <cstddef>
-#include <deque>
+#include <array>
+#include <cstdint>
 
 #include "console/keys.hpp"
 
@@ -15,7 +16,13 @@ class Keyboard {
   // press or auto-repeat counts as the key down for exactly one pass.
   explicit Keyboard(bool reports_releases);
 
+  // Key events and FocusOut; everything else is ignored. Without releases,
+  // events wait in a queue of kQueueCapacity; when it is full the newest is
+  // dropped, so a reader that must lose nothing checks Full() first.
   void Feed(const Decoded& event);
+
+  static constexpr std::size_t kQueueCapacity = 256;
+  bool Full() const;
 
   // Fixes which keys count as down for the pass about to run.
   //  - with releases: keys held now, plus any pressed and released since the
@@ -39,7 +46,10 @@ class Keyboard {
   std::bitset<kKeyCount> held_;
   std::bitset<kKeyCount> tapped_;
   std::bitset<kKeyCount> down_;
-  std::deque<Key> queue_;
+  // Oldest first; a fixed ring so that typing never allocates.
+  std::array<Key, kQueueCapacity> queue_{};
+  std::size_t queue_head_ = 0;
+  std::size_t queue_size_ = 0;
 };
 
 }  // namespace quibbet
