@@ -173,10 +173,11 @@ std::optional<Modifiers> ReadModifiers(const Params& p) {
   }
 }
 
-Decoded KeyWithModifiers(std::optional<Key> key, const Modifiers& m, std::size_t consumed) {
+Decoded KeyWithModifiers(std::optional<Key> key, const Modifiers& m, std::size_t consumed,
+                         bool one_shot = false) {
   if (!key) return Ignore(consumed);
   if (m.action != KeyAction::Release && (m.mods & kShortcutMods)) return Ignore(consumed);
-  return Event(*key, m.action, consumed, false);
+  return Event(*key, m.action, consumed, one_shot);
 }
 
 std::optional<Key> KittyCodeToKey(std::uint32_t code) {
@@ -229,7 +230,7 @@ Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
       const auto p = ParseParams(params);
       const auto m = p ? ReadModifiers(*p) : std::nullopt;
       if (!m) return Ignore(n);
-      return KeyWithModifiers(TildeNumberToKey(p->v[0][0]), *m, n);
+      return KeyWithModifiers(TildeNumberToKey(p->v[0][0]), *m, n, final_byte == kRxvtShifted);
     }
     default:
       return Ignore(n);
@@ -238,6 +239,8 @@ Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
 
 // What the terminal's description says F5, F7 and F8 send. Only sequences
 // that start with ESC are trusted: anything else would steal plain bytes.
+// Terminals that report releases use the kitty forms instead, so a key
+// found here has no release to follow.
 struct TerminfoMatch {
   std::optional<Decoded> match;
   bool partial = false;  // the input so far is the start of one of them
@@ -257,7 +260,7 @@ TerminfoMatch MatchTerminfo(Bytes bytes, const TerminfoKeys& keys) {
       same = static_cast<std::uint8_t>((*seq)[i]) == bytes[i];
     if (!same) continue;
     if (bytes.size() >= seq->size()) {
-      result.match = Event(key, KeyAction::Press, seq->size(), false);
+      result.match = Event(key, KeyAction::Press, seq->size(), true);
       return result;
     }
     result.partial = true;
@@ -272,42 +275,52 @@ Decoded Truncated(Bytes bytes, bool input_idle) {
   return NeedMore();
 }
 
+// `ESC [ ...`, the Linux console's `ESC [ [ <letter>` among them.
+Decoded DecodeCsi(Bytes bytes, bool input_idle) {
+  if (bytes.size() >= 3 && bytes[2] == '[') {
+    if (bytes.size() == 3) return Truncated(bytes, input_idle);
+    if (!IsFinal(bytes[3])) return Ignore(3);
+    for (const LetterKey& k : kLinuxConsoleKeys)
+      if (k.letter == bytes[3]) return Event(k.key, KeyAction::Press, 4, true);
+    return Ignore(4);
+  }
+  const Scan scan = ScanBody(bytes, 2);
+  switch (scan.end) {
+    case Scan::End::Truncated: return Truncated(bytes, input_idle);
+    case Scan::End::Broken: return Ignore(scan.length);
+    case Scan::End::Final: break;
+  }
+  return InterpretCsi(bytes, scan);
+}
+
+// SS3: keypad and function keys of VT100-style terminals. Those we want are
+// named by terminfo; the rest are skipped whole.
+Decoded DecodeSs3(Bytes bytes, bool input_idle) {
+  const Scan scan = ScanBody(bytes, 2);
+  if (scan.end == Scan::End::Truncated) return Truncated(bytes, input_idle);
+  return Ignore(scan.length);
+}
+
 Decoded DecodeEscape(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
   if (bytes.size() == 1) {
     // The Escape key itself, or the first byte of a sequence still on its way.
     return input_idle ? Event(Key::Escape, KeyAction::Press, 1, true) : NeedMore();
   }
+  const std::uint8_t second = bytes[1];
   const TerminfoMatch terminfo = MatchTerminfo(bytes, keys);
+  if (second == '[') {
+    // Our own reading comes first: it knows the kitty forms, whose presses
+    // are followed by releases, and waits for a sequence to end before a
+    // shorter terminfo string may claim its start.
+    const Decoded csi = DecodeCsi(bytes, input_idle);
+    if (csi.consumed == 0 || csi.kind == Decoded::Kind::KeyEvent) return csi;
+    if (terminfo.match) return *terminfo.match;
+    if (terminfo.partial && !input_idle) return NeedMore();
+    return csi;
+  }
   if (terminfo.match) return *terminfo.match;
   if (terminfo.partial && !input_idle) return NeedMore();
-
-  const std::uint8_t second = bytes[1];
-  if (second == '[') {
-    // The Linux console's F1..F5: `ESC [ [ <A..E>`.
-    if (bytes.size() >= 3 && bytes[2] == '[') {
-      if (bytes.size() == 3) return Truncated(bytes, input_idle);
-      if (!IsFinal(bytes[3])) return Ignore(3);
-      for (const LetterKey& k : kLinuxConsoleKeys)
-        if (k.letter == bytes[3]) return Event(k.key, KeyAction::Press, 4, false);
-      return Ignore(4);
-    }
-    const Scan scan = ScanBody(bytes, 2);
-    switch (scan.end) {
-      case Scan::End::Truncated: return Truncated(bytes, input_idle);
-      case Scan::End::Broken: return Ignore(scan.length);
-      case Scan::End::Final: return InterpretCsi(bytes, scan);
-    }
-  }
-  if (second == 'O') {
-    // SS3: keypad and function keys of VT100-style terminals. Those we want
-    // were matched through terminfo above; the rest are skipped whole.
-    const Scan scan = ScanBody(bytes, 2);
-    switch (scan.end) {
-      case Scan::End::Truncated: return Truncated(bytes, input_idle);
-      case Scan::End::Broken: return Ignore(scan.length);
-      case Scan::End::Final: return Ignore(scan.length);
-    }
-  }
+  if (second == 'O') return DecodeSs3(bytes, input_idle);
   if (second == kEsc) {
     // An Alt prefix on whatever the second ESC starts, which is decoded next.
     return Ignore(1);

@@ -97,13 +97,13 @@ TEST(DecodeKey, PlainCharactersInEitherCase) {
 TEST(DecodeKey, LegacyFunctionKeys) {
   CheckTable({
       {"\x1b[15~", "F5"}, {"\x1b[18~", "F7"}, {"\x1b[19~", "F8"},
-      {"\x1b[[E", "F5"},                     // Linux console
+      {"\x1b[[E", "F5."},                    // Linux console: no releases
       {"\x1b[15;2~", "F5"},                  // Shift leaves the key as it is
       {"\x1b[19;1~", "F8"},
       {"\x1b[15;5~", "-"}, {"\x1b[18;3~", "-"},  // Ctrl-F5, Alt-F7: shortcuts
       {"\x1b[[A", "-"}, {"\x1b[17~", "-"}, {"\x1b[20~", "-"}, {"\x1b[2~", "-"},
       {"\x1b[A", "-"}, {"\x1b[1;5A", "-"}, {"\x1b[200~", "-"},
-      {"\x1b[15$", "F5"}, {"\x1b[2$", "-"}, {"\x1b[15^", "-"},  // rxvt: Shift, Ctrl
+      {"\x1b[15$", "F5."}, {"\x1b[2$", "-"}, {"\x1b[15^", "-"},  // rxvt: Shift, Ctrl
       {"\x1bOT", "-"},  // SS3 forms only count where terminfo names them
       {"\x1bOP", "-"}, {"\x1bO2P", "-"},
       {"\x1bp", "-"},    // Alt-P
@@ -111,13 +111,19 @@ TEST(DecodeKey, LegacyFunctionKeys) {
   });
 }
 
-TEST(DecodeKey, TerminfoSequencesComeFirst) {
+TEST(DecodeKey, TerminfoSequences) {
   const TerminfoKeys vt220_like{"\x1bOt", "\x1bOv", "\x1b[31;7~"};
-  CheckTable({{"\x1bOt", "F5"}, {"\x1bOv", "F7"}, {"\x1b[31;7~", "F8"},
+  CheckTable({{"\x1bOt", "F5."}, {"\x1bOv", "F7."}, {"\x1b[31;7~", "F8."},
               // the common forms still work beside them
               {"\x1b[15~", "F5"}, {"\x1b[19~", "F8"}, {"\x1bOw", "-"}},
              vt220_like);
-  // A description that makes a plain byte a function key is not believed.
+  // A kitty terminal's description names the kitty forms: their presses
+  // still expect releases, and their releases are still seen.
+  const TerminfoKeys kitty{"\x1b[15~", "\x1b[18~", "\x1b[19~"};
+  CheckTable({{"\x1b[15~", "F5"}, {"\x1b[15;1:3~", "F5^"}, {"\x1b[19;1:2~", "F8+"}}, kitty);
+  // A description that makes a plain byte a function key is not believed,
+  // nor one that would cut a longer sequence short.
+  EXPECT_EQ(DecodeAll("\x1b[15~\x1b[1p", {"\x1b[1", "", ""}), "F5 F5. P.");
   const TerminfoKeys odd{"p", "", "\x1b"};
   EXPECT_EQ(DecodeAll("p\x1b[19~", odd), "P. F8");
 }
