@@ -1,10 +1,9 @@
 // "Is this key held down now?" for the main loop, from decoded key events.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstddef>
-#include <array>
-#include <cstdint>
 
 #include "console/keys.hpp"
 
@@ -16,9 +15,10 @@ class Keyboard {
   // press or auto-repeat counts as the key down for exactly one pass.
   explicit Keyboard(bool reports_releases);
 
-  // Key events and FocusOut; everything else is ignored. Without releases,
-  // events wait in a queue of kQueueCapacity; when it is full the newest is
-  // dropped, so a reader that must lose nothing checks Full() first.
+  // Takes key events, and FocusOut as ReleaseAll; ignores everything else.
+  // With releases, a one_shot key is only a tap. Without, events wait in a
+  // queue of kQueueCapacity; when it is full the newest is dropped, so a
+  // reader that must lose nothing (piped input) stops decoding while Full().
   void Feed(const Decoded& event);
 
   static constexpr std::size_t kQueueCapacity = 256;
@@ -33,7 +33,8 @@ class Keyboard {
 
   bool KeyDown(Key key) const;
 
-  // Focus lost or resumed from suspension: nothing may stay stuck.
+  // Focus lost or resumed from suspension: nothing may stay stuck. Keys held
+  // are let go; a press already seen still acts once, and queued events stay.
   void ReleaseAll();
 
   // No key down in this pass and nothing queued or held for the next.

@@ -39,9 +39,10 @@ struct Decoded {
   // Bytes used from the front of the input. 0 means the input is the start of
   // a sequence that needs more bytes (only when input_idle is false).
   std::size_t consumed = 0;
-  // The key came as a plain character (typed on a terminal without releases,
-  // or text pasted into one with them): no release will follow it, so it
-  // counts as a tap even where releases are reported.
+  // The key came in a form that has no release to follow it: a plain
+  // character (typed on a terminal without releases, or text pasted into one
+  // with them) or a legacy-only function key form. It counts as a tap even
+  // where releases are reported.
   bool one_shot = false;
 };
 
@@ -53,7 +54,12 @@ inline constexpr std::size_t kMaxSequenceBytes = 128;
 // Decodes the first event at the front of `bytes` (non-empty). input_idle
 // says no further byte arrived within the escape timeout, so a lone ESC is
 // the Escape key and a truncated sequence is dropped rather than awaited.
-// Ctrl-C (the byte 0x03, or its kitty form) decodes as Escape.
+// Ctrl-C (the byte 0x03, or its kitty form) decodes as Escape. A sequence is
+// decided only once it is complete or broken, so input split across reads
+// anywhere gives the same events; one cut short by a byte that cannot belong
+// to it (a new ESC, a control byte) ends there and that byte is decoded next.
+// An unfinished CSI followed by a letter cannot be told from a complete one:
+// the letter is taken as its final byte.
 //
 // Modifiers: Shift, Caps Lock and Num Lock leave a key as it is. A press or
 // repeat with Alt, Ctrl, Super, Hyper or Meta is some other shortcut and is
