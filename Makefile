@@ -28,7 +28,7 @@ test: build
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target quibbet_bench
-	$(BENCH_DIR)/quibbet_bench
+	$(BENCH_DIR)/bench/quibbet_bench
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR)

@@ -1,9 +1,9 @@
 // "Is this key held down now?" for the main loop, from decoded key events.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstddef>
-#include <deque>
 
 #include "console/keys.hpp"
 
@@ -15,7 +15,14 @@ class Keyboard {
   // press or auto-repeat counts as the key down for exactly one pass.
   explicit Keyboard(bool reports_releases);
 
+  // Takes key events, and FocusOut as ReleaseAll; ignores everything else.
+  // With releases, a one_shot key is only a tap. Without, events wait in a
+  // queue of kQueueCapacity; when it is full the newest is dropped, so a
+  // reader that must lose nothing (piped input) stops decoding while Full().
   void Feed(const Decoded& event);
+
+  static constexpr std::size_t kQueueCapacity = 256;
+  bool Full() const;
 
   // Fixes which keys count as down for the pass about to run.
   //  - with releases: keys held now, plus any pressed and released since the
@@ -26,7 +33,8 @@ class Keyboard {
 
   bool KeyDown(Key key) const;
 
-  // Focus lost or resumed from suspension: nothing may stay stuck.
+  // Focus lost or resumed from suspension: nothing may stay stuck. Keys held
+  // are let go; a press already seen still acts once, and queued events stay.
   void ReleaseAll();
 
   // No key down in this pass and nothing queued or held for the next.
@@ -39,7 +47,10 @@ class Keyboard {
   std::bitset<kKeyCount> held_;
   std::bitset<kKeyCount> tapped_;
   std::bitset<kKeyCount> down_;
-  std::deque<Key> queue_;
+  // Oldest first; a fixed ring so that typing never allocates.
+  std::array<Key, kQueueCapacity> queue_{};
+  std::size_t queue_head_ = 0;
+  std::size_t queue_size_ = 0;
 };
 
 }  // namespace quibbet

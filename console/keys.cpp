@@ -1,0 +1,343 @@
+// Key decoding: plain bytes, legacy CSI/SS3 function keys, the kitty keyboard
+// protocol, and the terminal's replies to our queries. Everything here works
+// on the bytes it is given and nothing else, so every case is a table test.
+#include "console/keys.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace quibbet {
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+constexpr std::uint8_t kEsc = 0x1B;
+constexpr std::uint8_t kCtrlC = 0x03;
+constexpr std::uint8_t kCtrlZ = 0x1A;
+constexpr std::uint8_t kRxvtShifted = '$';
+
+// Keys typed as one character, by their lower-case character. The kitty
+// protocol names the same keys by the same codepoints.
+struct CharKey {
+  char ch;
+  Key key;
+};
+constexpr std::array<CharKey, 15> kCharKeys = {{
+    {'o', Key::O}, {'p', Key::P}, {'1', Key::One}, {'2', Key::Two}, {'a', Key::A},
+    {'s', Key::S}, {'d', Key::D}, {'q', Key::Q},   {'w', Key::W},   {'e', Key::E},
+    {'r', Key::R}, {'t', Key::T}, {'y', Key::Y},   {' ', Key::Space}, {'\x1b', Key::Escape},
+}};
+
+// Function keys as `CSI <number> ~`: xterm, VTE, Konsole, tmux, screen and
+// the kitty protocol all agree on these numbers.
+struct NumberKey {
+  std::uint32_t number;
+  Key key;
+};
+constexpr std::array<NumberKey, 3> kTildeKeys = {{{15, Key::F5}, {18, Key::F7}, {19, Key::F8}}};
+
+// The Linux console's `ESC [ [ <letter>` for F1..F5.
+struct LetterKey {
+  std::uint8_t letter;
+  Key key;
+};
+constexpr std::array<LetterKey, 1> kLinuxConsoleKeys = {{{'E', Key::F5}}};
+
+// Kitty modifier bits, sent as 1 + the sum of the held modifiers.
+constexpr std::uint32_t kModShift = 1, kModAlt = 2, kModCtrl = 4, kModSuper = 8, kModHyper = 16,
+                        kModMeta = 32;
+// Modifiers that turn a key into a shortcut; Shift and the locks do not.
+constexpr std::uint32_t kShortcutMods = kModAlt | kModCtrl | kModSuper | kModHyper | kModMeta;
+static_assert((kShortcutMods & kModShift) == 0);
+
+std::optional<Key> CharToKey(std::uint32_t ch) {
+  if (ch >= 'A' && ch <= 'Z') ch += 'a' - 'A';
+  for (const CharKey& k : kCharKeys)
+    if (static_cast<std::uint8_t>(k.ch) == ch) return k.key;
+  return std::nullopt;
+}
+
+Decoded Ignore(std::size_t consumed) {
+  Decoded d;
+  d.consumed = consumed;
+  return d;
+}
+
+Decoded NeedMore() { return Ignore(0); }
+
+Decoded Event(Key key, KeyAction action, std::size_t consumed, bool one_shot) {
+  Decoded d;
+  d.kind = Decoded::Kind::KeyEvent;
+  d.key = key;
+  d.action = action;
+  d.consumed = consumed;
+  d.one_shot = one_shot;
+  return d;
+}
+
+Decoded Other(Decoded::Kind kind, std::size_t consumed) {
+  Decoded d;
+  d.kind = kind;
+  d.consumed = consumed;
+  return d;
+}
+
+// A byte on its own: a typed character or a control byte.
+Decoded DecodeByte(std::uint8_t byte, std::size_t consumed) {
+  if (byte == kCtrlC) return Event(Key::Escape, KeyAction::Press, consumed, true);
+  if (byte == kCtrlZ) return Other(Decoded::Kind::Suspend, consumed);
+  if (byte == kEsc) return Ignore(consumed);  // only a lone ESC is the key
+  if (const auto key = CharToKey(byte)) return Event(*key, KeyAction::Press, consumed, true);
+  return Ignore(consumed);
+}
+
+// ECMA-48 byte classes inside a control sequence.
+bool IsParam(std::uint8_t b) { return b >= 0x30 && b <= 0x3F; }
+bool IsIntermediate(std::uint8_t b) { return b >= 0x20 && b <= 0x2F; }
+bool IsFinal(std::uint8_t b) { return b >= 0x40 && b <= 0x7E; }
+
+// Where a control sequence's body, starting at `from`, ends.
+struct Scan {
+  enum class End : std::uint8_t { Final, Truncated, Broken } end;
+  std::size_t params_end;  // parameters are [from, params_end)
+  std::size_t length;      // through the final byte; up to the stray byte if Broken
+};
+
+Scan ScanBody(Bytes bytes, std::size_t from) {
+  std::size_t i = from;
+  while (i < bytes.size() && IsParam(bytes[i])) ++i;
+  const std::size_t params_end = i;
+  // rxvt ends its shifted function keys with '$', otherwise an intermediate
+  // byte; waiting for a final byte would swallow the next key.
+  if (i < bytes.size() && bytes[i] == kRxvtShifted) return {Scan::End::Final, params_end, i + 1};
+  while (i < bytes.size() && IsIntermediate(bytes[i])) ++i;
+  if (i == bytes.size()) return {Scan::End::Truncated, params_end, i};
+  // Anything else, above all a new ESC, means the sequence was cut short; it
+  // ends there so that whatever comes next is decoded on its own.
+  if (!IsFinal(bytes[i])) return {Scan::End::Broken, params_end, i};
+  return {Scan::End::Final, params_end, i + 1};
+}
+
+// Parameters as `a[:b...][;c[:d...]]...`: only the first two subfields of the
+// first two fields matter to us. Any other character makes them malformed.
+struct Params {
+  static constexpr std::uint32_t kAbsent = 0xFFFFFFFF;
+  std::uint32_t v[2][2] = {{kAbsent, kAbsent}, {kAbsent, kAbsent}};
+};
+
+std::optional<Params> ParseParams(std::string_view text) {
+  // Larger numbers are saturated: no key code or modifier set comes near.
+  constexpr std::uint32_t kCap = 10'000'000;
+  Params p;
+  std::size_t field = 0, sub = 0;
+  for (const char c : text) {
+    if (c == ';') {
+      ++field;
+      sub = 0;
+    } else if (c == ':') {
+      ++sub;
+    } else if (c >= '0' && c <= '9') {
+      if (field < 2 && sub < 2) {
+        std::uint32_t& n = p.v[field][sub];
+        if (n == Params::kAbsent) n = 0;
+        n = n >= kCap ? kCap : n * 10 + static_cast<std::uint32_t>(c - '0');
+      }
+    } else {
+      return std::nullopt;
+    }
+  }
+  return p;
+}
+
+// The modifier and event fields shared by kitty keys and xterm's
+// `<number>;<mods>~` function keys (which have no event field).
+struct Modifiers {
+  std::uint32_t mods = 0;  // the kitty bits; none when the field is absent
+  KeyAction action = KeyAction::Press;
+};
+
+std::optional<Modifiers> ReadModifiers(const Params& p) {
+  Modifiers m;
+  const std::uint32_t field = p.v[1][0];
+  m.mods = field == Params::kAbsent || field == 0 ? 0 : field - 1;
+  switch (p.v[1][1]) {
+    case Params::kAbsent:
+    case 1: m.action = KeyAction::Press; return m;
+    case 2: m.action = KeyAction::Repeat; return m;
+    case 3: m.action = KeyAction::Release; return m;
+    default: return std::nullopt;
+  }
+}
+
+Decoded KeyWithModifiers(std::optional<Key> key, const Modifiers& m, std::size_t consumed,
+                         bool one_shot = false) {
+  if (!key) return Ignore(consumed);
+  if (m.action != KeyAction::Release && (m.mods & kShortcutMods)) return Ignore(consumed);
+  return Event(*key, m.action, consumed, one_shot);
+}
+
+std::optional<Key> KittyCodeToKey(std::uint32_t code) {
+  if (code == Params::kAbsent) return std::nullopt;
+  return CharToKey(code);
+}
+
+std::optional<Key> TildeNumberToKey(std::uint32_t number) {
+  for (const NumberKey& k : kTildeKeys)
+    if (k.number == number) return k.key;
+  return std::nullopt;
+}
+
+// A complete `ESC [ <params> <intermediates> <final>`.
+Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
+  const std::string_view params(reinterpret_cast<const char*>(bytes.data()) + 2,
+                                scan.params_end - 2);
+  const bool has_intermediates = scan.params_end + 1 != scan.length;
+  const std::uint8_t final_byte = bytes[scan.length - 1];
+  const std::size_t n = scan.length;
+  if (has_intermediates) return Ignore(n);
+  const bool query_reply = !params.empty() && params.front() == '?';
+
+  switch (final_byte) {
+    case 'I':
+      return params.empty() ? Other(Decoded::Kind::FocusIn, n) : Ignore(n);
+    case 'O':
+      return params.empty() ? Other(Decoded::Kind::FocusOut, n) : Ignore(n);
+    case 'c':
+      return query_reply ? Other(Decoded::Kind::DeviceAttributes, n) : Ignore(n);
+    case 'u': {
+      if (query_reply) {
+        const auto flags = ParseParams(params.substr(1));
+        return flags ? Other(Decoded::Kind::KittyFlags, n) : Ignore(n);
+      }
+      const auto p = ParseParams(params);
+      const auto m = p ? ReadModifiers(*p) : std::nullopt;
+      if (!m) return Ignore(n);
+      const std::uint32_t code = p->v[0][0];
+      if (m->mods & kModCtrl) {
+        if (code == 'c' || code == 'C') return Event(Key::Escape, m->action, n, false);
+        if (code == 'z' || code == 'Z') {
+          return m->action == KeyAction::Press ? Other(Decoded::Kind::Suspend, n) : Ignore(n);
+        }
+      }
+      return KeyWithModifiers(KittyCodeToKey(code), *m, n);
+    }
+    case '~':
+    case kRxvtShifted: {
+      const auto p = ParseParams(params);
+      const auto m = p ? ReadModifiers(*p) : std::nullopt;
+      if (!m) return Ignore(n);
+      return KeyWithModifiers(TildeNumberToKey(p->v[0][0]), *m, n, final_byte == kRxvtShifted);
+    }
+    default:
+      return Ignore(n);
+  }
+}
+
+// What the terminal's description says F5, F7 and F8 send. Only sequences
+// that start with ESC are trusted: anything else would steal plain bytes.
+// Terminals that report releases use the kitty forms instead, so a key
+// found here has no release to follow.
+struct TerminfoMatch {
+  std::optional<Decoded> match;
+  bool partial = false;  // the input so far is the start of one of them
+};
+
+TerminfoMatch MatchTerminfo(Bytes bytes, const TerminfoKeys& keys) {
+  const std::array<std::pair<const std::string*, Key>, 3> table = {{
+      {&keys.f5, Key::F5}, {&keys.f7, Key::F7}, {&keys.f8, Key::F8}}};
+  TerminfoMatch result;
+  for (const auto& [seq, key] : table) {
+    if (seq->size() < 2 || seq->size() > kMaxSequenceBytes ||
+        static_cast<std::uint8_t>((*seq)[0]) != kEsc)
+      continue;
+    const std::size_t common = std::min(seq->size(), bytes.size());
+    bool same = true;
+    for (std::size_t i = 0; i < common && same; ++i)
+      same = static_cast<std::uint8_t>((*seq)[i]) == bytes[i];
+    if (!same) continue;
+    if (bytes.size() >= seq->size()) {
+      result.match = Event(key, KeyAction::Press, seq->size(), true);
+      return result;
+    }
+    result.partial = true;
+  }
+  return result;
+}
+
+// A sequence that ran out of bytes: wait for the rest unless none is coming
+// or it is already longer than any we understand.
+Decoded Truncated(Bytes bytes, bool input_idle) {
+  if (input_idle || bytes.size() >= kMaxSequenceBytes) return Ignore(bytes.size());
+  return NeedMore();
+}
+
+// `ESC [ ...`, the Linux console's `ESC [ [ <letter>` among them.
+Decoded DecodeCsi(Bytes bytes, bool input_idle) {
+  if (bytes.size() >= 3 && bytes[2] == '[') {
+    if (bytes.size() == 3) return Truncated(bytes, input_idle);
+    if (!IsFinal(bytes[3])) return Ignore(3);
+    for (const LetterKey& k : kLinuxConsoleKeys)
+      if (k.letter == bytes[3]) return Event(k.key, KeyAction::Press, 4, true);
+    return Ignore(4);
+  }
+  const Scan scan = ScanBody(bytes, 2);
+  switch (scan.end) {
+    case Scan::End::Truncated: return Truncated(bytes, input_idle);
+    case Scan::End::Broken: return Ignore(scan.length);
+    case Scan::End::Final: break;
+  }
+  return InterpretCsi(bytes, scan);
+}
+
+// SS3: keypad and function keys of VT100-style terminals. Those we want are
+// named by terminfo; the rest are skipped whole.
+Decoded DecodeSs3(Bytes bytes, bool input_idle) {
+  const Scan scan = ScanBody(bytes, 2);
+  if (scan.end == Scan::End::Truncated) return Truncated(bytes, input_idle);
+  return Ignore(scan.length);
+}
+
+Decoded DecodeEscape(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
+  if (bytes.size() == 1) {
+    // The Escape key itself, or the first byte of a sequence still on its way.
+    return input_idle ? Event(Key::Escape, KeyAction::Press, 1, true) : NeedMore();
+  }
+  const std::uint8_t second = bytes[1];
+  const TerminfoMatch terminfo = MatchTerminfo(bytes, keys);
+  if (second == '[') {
+    // Our own reading comes first: it knows the kitty forms, whose presses
+    // are followed by releases, and waits for a sequence to end before a
+    // shorter terminfo string may claim its start.
+    const Decoded csi = DecodeCsi(bytes, input_idle);
+    if (csi.consumed == 0 || csi.kind == Decoded::Kind::KeyEvent) return csi;
+    if (terminfo.match) return *terminfo.match;
+    if (terminfo.partial && !input_idle) return NeedMore();
+    return csi;
+  }
+  if (terminfo.match) return *terminfo.match;
+  if (terminfo.partial && !input_idle) return NeedMore();
+  if (second == 'O') return DecodeSs3(bytes, input_idle);
+  if (second == kEsc) {
+    // An Alt prefix on whatever the second ESC starts, which is decoded next.
+    return Ignore(1);
+  }
+  // ESC before a character is Alt+character, a shortcut: ignored, except that
+  // Ctrl-C still quits.
+  const Decoded alt = DecodeByte(second, 2);
+  if (alt.kind == Decoded::Kind::KeyEvent && alt.key == Key::Escape) return alt;
+  return Ignore(2);
+}
+
+}  // namespace
+
+Decoded DecodeKey(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
+  if (bytes.empty()) return NeedMore();
+  if (bytes[0] == kEsc) return DecodeEscape(bytes, keys, input_idle);
+  return DecodeByte(bytes[0], 1);
+}
+
+}  // namespace quibbet
