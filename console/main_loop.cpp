@@ -1,7 +1,5 @@
 #include "console/main_loop.hpp"
 
-#include <string_view>
-
 #include "engine/patch.hpp"
 
 namespace quibbet {
@@ -13,18 +11,6 @@ constexpr double kFmStep = 0.1;
 constexpr double kNoiseStep = 0.01;
 
 bool Down(const KeysDown& down, Key key) { return down.test(static_cast<std::size_t>(key)); }
-
-// Parses a decimal number at `at`; false if there is none.
-bool Number(std::string_view s, std::size_t& at, unsigned& value) {
-  const std::size_t start = at;
-  value = 0;
-  while (at < s.size() && s[at] >= '0' && s[at] <= '9' && at - start < 6) {
-    value = value * 10 + static_cast<unsigned>(s[at] - '0');
-    ++at;
-  }
-  return at > start;
-}
-
 
 struct OscEdit {
   Key key;
@@ -94,24 +80,6 @@ PassResult RunPass(const KeysDown& down, const Actions& actions) {
     }
   }
   return PassResult::Continue;
-}
-
-bool IsSuspendKey(std::span<const std::uint8_t> sequence) {
-  const std::string_view s(reinterpret_cast<const char*>(sequence.data()), sequence.size());
-  if (s == "\x1a") return true;
-  // CSI 122 [:alternates] ; modifiers [:event] u
-  if (s.size() < 4 || s.substr(0, 2) != "\x1b[" || s.back() != 'u') return false;
-  std::size_t at = 2;
-  unsigned code = 0;
-  if (!Number(s, at, code) || code != 'z') return false;
-  while (at < s.size() && s[at] != ';') ++at;
-  unsigned modifiers = 0;
-  if (at >= s.size() || !Number(s, ++at, modifiers) || modifiers == 0) return false;
-  constexpr unsigned kCtrl = 4, kCapsLock = 64, kNumLock = 128;
-  if (((modifiers - 1) & ~(kCapsLock | kNumLock)) != kCtrl) return false;
-  unsigned event = 1;
-  if (at < s.size() && s[at] == ':' && !Number(s, ++at, event)) return false;
-  return event == 1 || event == 2;
 }
 
 }  // namespace quibbet

@@ -3,7 +3,6 @@
 
 #include <bitset>
 #include <cstdint>
-#include <span>
 
 #include "console/keys.hpp"
 
@@ -36,10 +35,5 @@ PassResult RunPass(const KeysDown& down, const Actions& actions);
 // A parameter step done in double precision: the field is widened, the step
 // added, and the sum rounded back to single precision.
 float Step(float value, double step);
-
-// Ctrl-Z, which the terminal sends as a key in raw mode: the byte 0x1A, or
-// with the kitty protocol a press or repeat of 'z' with Ctrl as the only
-// modifier that matters (Caps Lock and Num Lock are allowed).
-bool IsSuspendKey(std::span<const std::uint8_t> sequence);
 
 }  // namespace quibbet

@@ -136,33 +136,5 @@ TEST_F(Pass, StepsAreAddedInDoubleAndRoundedOnceToSingle) {
   EXPECT_EQ(patch.osc[0].noise, static_cast<float>(0.0 + 0.01));
 }
 
-TEST(SuspendKey, CtrlZInLegacyAndKittyFormsOnly) {
-  const struct {
-    const char* bytes;
-    bool suspend;
-  } cases[] = {
-      {"\x1a", true},
-      {"\x1b[122;5u", true},
-      {"\x1b[122;5:1u", true},    // press
-      {"\x1b[122;5:2u", true},    // repeat
-      {"\x1b[122;5:3u", false},   // release
-      {"\x1b[122;69u", true},     // with Caps Lock
-      {"\x1b[122;133:1u", true},  // with Num Lock
-      {"\x1b[122;6u", false},     // Ctrl-Shift-Z
-      {"\x1b[122;7u", false},     // Ctrl-Alt-Z
-      {"\x1b[122u", false},       // plain z
-      {"\x1b[122;1u", false},
-      {"\x1b[99;5u", false},      // Ctrl-C
-      {"\x1b[1225;5u", false},
-      {"z", false},
-      {"\x1b[122;5", false},
-  };
-  for (const auto& c : cases) {
-    const std::string s = c.bytes;
-    EXPECT_EQ(IsSuspendKey({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}), c.suspend)
-        << testing::PrintToString(s);
-  }
-}
-
 }  // namespace
 }  // namespace quibbet
