@@ -280,7 +280,10 @@ Terminal::Terminal() {
   std::atexit(OnExit);
   Handle(SIGTSTP, OnSuspendSignal, 0);
   Handle(SIGCONT, OnContinueSignal, 0);
-  for (int crash : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL}) {
+  // A reader of our output that went away (quibbet | head) ends the program
+  // as it would have, but only after the terminal we read keys from is back.
+  Handle(SIGPIPE, OnQuitSignal, 0);
+  for (int crash : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGQUIT}) {
     Handle(crash, OnCrashSignal, SA_RESETHAND);
   }
   EnterRaw();
@@ -345,6 +348,7 @@ void Terminal::Suspend() {
   ::raise(SIGTSTP);  // stops here until the shell continues the process
   Handle(SIGTSTP, OnSuspendSignal, 0);
   EnterRaw();
+  resumed = 0;  // the caller redraws; the SIGCONT that woke us needs no more
 }
 
 void Terminal::Restore() { RestoreNow(); }

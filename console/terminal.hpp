@@ -39,7 +39,7 @@ struct ReadResult {
 
 // What signals asked of the loop since the last call.
 struct SignalRequests {
-  int quit_signal = 0;   // SIGINT, SIGTERM or SIGHUP: leave, then die by it
+  int quit_signal = 0;   // SIGINT, SIGTERM, SIGHUP or SIGPIPE: leave, then die by it
   bool suspend = false;  // SIGTSTP sent from outside
   bool resumed = false;  // SIGCONT: the program was stopped and runs again
 };
