@@ -120,12 +120,6 @@ struct Capture {
     const auto it = std::upper_bound(reads.begin(), reads.end(), std::make_pair(i, INT64_MAX));
     return it == reads.end() ? INT64_MAX : it->second;
   }
-  // When byte i was heard, assuming a read's bytes came in real time up to its arrival.
-  std::int64_t HeardAt(std::size_t i) const {
-    const auto it = std::upper_bound(reads.begin(), reads.end(), std::make_pair(i, INT64_MAX));
-    if (it == reads.end()) return INT64_MAX;
-    return it->second - static_cast<std::int64_t>((it->first - i) / kBytesPerNs);
-  }
 };
 
 // One step of the probe's timeline: "@<step> <begin> <end>".
@@ -161,19 +155,24 @@ struct Heard {
   std::size_t begin = 0, length = 0;
 };
 
+struct Playbacks {
+  std::vector<Heard> heard;
+  std::string problem;  // empty when the capture is nothing but these
+};
+
 // Splits the capture into playbacks of the render separated by silence.
 // Anything else (a sound that is not the render from its first frame, or a
-// render that goes on with wrong bytes) is reported as a failure.
-std::vector<Heard> FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm) {
+// render that goes on with wrong bytes) ends the search as a problem.
+Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm) {
   const auto first_sound = std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; });
   const std::size_t lead = static_cast<std::size_t>(first_sound - pcm.begin());
-  std::vector<Heard> heard;
+  Playbacks found;
   std::size_t pos = 0;
   while (true) {
     const std::size_t nz = capture.find_first_not_of('\0', pos);
     if (nz == std::string::npos) break;
     if (nz < pos + lead || (nz - lead) % kBytesPerFrame != 0) {
-      ADD_FAILURE() << "sound at capture byte " << nz << " does not start a render";
+      found.problem = "sound at capture byte " + std::to_string(nz) + " does not start a render";
       break;
     }
     Heard h{nz - lead, 0};
@@ -181,20 +180,48 @@ std::vector<Heard> FindPlaybacks(const std::string& capture, std::span<const std
            static_cast<std::uint8_t>(capture[h.begin + h.length]) == pcm[h.length])
       ++h.length;
     if (h.length <= lead) {
-      ADD_FAILURE() << "sound at capture byte " << nz << " is not the render";
+      found.problem = "sound at capture byte " + std::to_string(nz) + " is not the render";
       break;
     }
-    heard.push_back(h);
+    found.heard.push_back(h);
     pos = h.begin + h.length;
   }
-  return heard;
+  return found;
+}
+
+// Milliseconds of silence the server inserted into playback h because the
+// client fell behind (an underrun): after a silent gap the render goes on,
+// shifted by the gap, from where it broke off. 0 when h did not break so.
+double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm, const Heard& h) {
+  constexpr std::size_t kCheck = 4410 * kBytesPerFrame;  // 0.1 s
+  constexpr std::size_t kSkip = 64 * kBytesPerFrame;     // past the break, whatever its bytes
+  const std::size_t from = h.length - h.length % kBytesPerFrame + kSkip;
+  if (from + kCheck > pcm.size()) return 0;
+  const std::size_t expected_at = h.begin + from;  // where it would be without a gap
+  const std::size_t window_end = std::min(capture.size(), expected_at + kCheck + kFramesPerSecond * kBytesPerFrame);
+  if (expected_at >= window_end) return 0;
+  const auto q = std::search(capture.begin() + static_cast<std::ptrdiff_t>(expected_at),
+                             capture.begin() + static_cast<std::ptrdiff_t>(window_end),
+                             pcm.begin() + static_cast<std::ptrdiff_t>(from),
+                             pcm.begin() + static_cast<std::ptrdiff_t>(from + kCheck),
+                             [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+  if (q == capture.begin() + static_cast<std::ptrdiff_t>(window_end)) return 0;
+  const std::size_t gap = static_cast<std::size_t>(q - capture.begin()) - expected_at;
+  if (gap == 0 || gap % kBytesPerFrame != 0) return 0;
+  // Between the break and the shifted render there is only silence.
+  const std::size_t resume = capture.find_first_not_of('\0', h.begin + h.length);
+  // It goes on from the break, not from the start as a replay would.
+  if (resume < h.begin + gap || resume - gap - h.begin + kSkip < h.length) return 0;
+  for (std::size_t i = resume; i < expected_at + gap; ++i)
+    if (static_cast<std::uint8_t>(capture[i]) != pcm[i - gap - h.begin]) return 0;
+  return gap / kBytesPerNs / 1e6;
 }
 
 // A private PulseAudio with one null sink "ci" at the render's format, and a
-// capture of its monitor running.
-class PulseServer : public testing::Test {
- protected:
-  void SetUp() override {
+// capture of its monitor. Everything it started is stopped when it goes.
+class PrivateServer {
+ public:
+  PrivateServer() {
     server_env_ = {{"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()},
                    {"XDG_CONFIG_HOME", dir_ / "config"}, {"PULSE_SERVER", ""}};
     // norewinds: otherwise the monitor loses the first frames of a stream.
@@ -209,7 +236,16 @@ class PulseServer : public testing::Test {
     client_env_ = server_env_;
     client_env_["PULSE_SERVER"] = "unix:" + dir_ / "native";
     client_env_["SDL_AUDIODRIVER"] = "";
+  }
 
+  ~PrivateServer() {
+    if (recorder_) recorder_->Stop();
+    if (reader_.joinable()) reader_.join();
+    server_->Stop();
+  }
+
+  // Waits for the server, sets the sink to 100 % and starts the capture.
+  void Start() {
     bool up = false;
     for (int i = 0; i < 200 && !up && server_->Poll() < 0; ++i) {
       up = RunToEnd({"pactl", "info"}, client_env_) == 0;
@@ -242,18 +278,8 @@ class PulseServer : public testing::Test {
     ASSERT_GE(CapturedBytes(), 4410u * kBytesPerFrame) << "parec delivers nothing";
   }
 
-  void TearDown() override {
-    if (recorder_) recorder_->Stop();
-    if (reader_.joinable()) reader_.join();
-    if (server_) server_->Stop();
-  }
-
-  std::size_t CapturedBytes() {
-    std::lock_guard lock(capture_mutex_);
-    return capture_.bytes.size();
-  }
-
-  // Runs the probe on a script; its stdout. Stderr must stay empty.
+  // Runs the probe on a script and ends the capture; the probe's stdout.
+  // Its stderr must stay empty.
   std::string Play(const std::vector<std::string>& script) {
     std::vector<std::string> argv = {QUIBBET_PLAYBACK_PROBE};
     argv.insert(argv.end(), script.begin(), script.end());
@@ -271,6 +297,16 @@ class PulseServer : public testing::Test {
     return test::ReadFile(dir_ / "probe.out");
   }
 
+  std::string Render() const { return test::ReadFile(dir_ / "render.pcm"); }
+  const Capture& capture() const { return capture_; }
+  std::int64_t probe_spawned_ns() const { return probe_spawned_ns_; }
+
+ private:
+  std::size_t CapturedBytes() {
+    std::lock_guard lock(capture_mutex_);
+    return capture_.bytes.size();
+  }
+
   test::TempDir dir_;
   Env server_env_, client_env_;
   std::unique_ptr<Child> server_, recorder_;
@@ -280,55 +316,85 @@ class PulseServer : public testing::Test {
   std::int64_t probe_spawned_ns_ = 0;
 };
 
-TEST_F(PulseServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromTheStart) {
-  // Cut after 1 s; a full sound after a stop; a cut then an immediate replay
-  // during playback; a full sound again. Every render is the same, since the
-  // default patch has no noise.
-  const std::string out =
-      Play({"render", "start", "1000ms", "stop", "300ms", "render", "start", "7300ms", "stop",
-            "render", "start", "400ms", "stop", "render", "start", "7300ms", "stop"});
-  EXPECT_TRUE(LinesStartingWith(out, "no audio output").empty()) << out;
+TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromTheStart) {
+  // A starved client makes the server insert silence (an underrun); that is
+  // the machine's doing, not the program's, so such a run is tried again.
+  // Any other difference fails at once.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    SCOPED_TRACE("attempt " + std::to_string(attempt));
+    PrivateServer server;
+    ASSERT_NO_FATAL_FAILURE(server.Start());
+    // Cut after 1 s; a full sound after a stop; a cut then an immediate
+    // replay during playback; a full sound again. Every render is the same,
+    // since the default patch has no noise.
+    const std::string out =
+        server.Play({"render", "start", "1000ms", "stop", "300ms", "render", "start", "7300ms",
+                     "stop", "render", "start", "400ms", "stop", "render", "start", "7300ms", "stop"});
+    ASSERT_FALSE(testing::Test::HasFailure()) << out;
+    EXPECT_TRUE(LinesStartingWith(out, "no audio output").empty()) << out;
 
-  const std::string render = test::ReadFile(dir_ / "render.pcm");
-  ASSERT_EQ(render.size(), kPcmBytes);
-  const auto pcm = std::span(reinterpret_cast<const std::uint8_t*>(render.data()), render.size());
-  ASSERT_NE(render.find_first_not_of('\0'), std::string::npos);
+    const std::string render = server.Render();
+    ASSERT_EQ(render.size(), kPcmBytes);
+    const auto pcm = std::span(reinterpret_cast<const std::uint8_t*>(render.data()), render.size());
+    ASSERT_NE(render.find_first_not_of('\0'), std::string::npos);
 
-  const std::vector<Heard> heard = FindPlaybacks(capture_.bytes, pcm);
-  ASSERT_EQ(heard.size(), 4u) << "capture of " << capture_.bytes.size() << " bytes";
-  EXPECT_LT(heard[0].length, kPcmBytes);
-  EXPECT_EQ(heard[1].length, kPcmBytes);  // every byte, in order
-  EXPECT_LT(heard[2].length, kPcmBytes);
-  EXPECT_EQ(heard[3].length, kPcmBytes);
+    const Capture& capture = server.capture();
+    const Playbacks found = FindPlaybacks(capture.bytes, pcm);
+    const std::vector<Heard>& heard = found.heard;
+    std::ostringstream listing;
+    for (const Heard& h : heard) listing << " [" << h.begin << ", +" << h.length << ")";
 
-  std::vector<Step> starts, stops;
-  for (const Step& s : StepsOf(out)) {
-    if (s.name == "start") starts.push_back(s);
-    if (s.name == "stop") stops.push_back(s);
+    bool underrun = false;
+    for (const Heard& h : heard) {
+      const double ms = h.length < kPcmBytes ? UnderrunMs(capture.bytes, pcm, h) : 0;
+      if (ms > 0) {
+        std::printf("attempt %d: underrun, %.1f ms of silence inserted at render byte %zu\n",
+                    attempt, ms, h.length);
+        underrun = true;
+      }
+    }
+    if (underrun && attempt < kAttempts) continue;
+
+    ASSERT_EQ(found.problem, "") << "heard:" << listing.str();
+    ASSERT_EQ(heard.size(), 4u) << "capture of " << capture.bytes.size() << " bytes:" << listing.str();
+    EXPECT_LT(heard[0].length, kPcmBytes);
+    EXPECT_EQ(heard[1].length, kPcmBytes);  // every byte, in order
+    EXPECT_LT(heard[2].length, kPcmBytes);
+    EXPECT_EQ(heard[3].length, kPcmBytes);
+
+    std::vector<Step> starts, stops;
+    for (const Step& s : StepsOf(out)) {
+      if (s.name == "start") starts.push_back(s);
+      if (s.name == "stop") stops.push_back(s);
+    }
+    ASSERT_EQ(starts.size(), 4u);
+    ASSERT_EQ(stops.size(), 4u);
+
+    // Times below are when parec handed the bytes over: upper bounds, which
+    // include parec's own latency of about 20 ms.
+    for (int cut : {0, 2}) {
+      const Heard& h = heard[cut];
+      const std::size_t last = h.begin + render.find_last_not_of('\0', h.length - 1);
+      const double ms = (capture.ArrivalOf(last) - stops[cut].begin) / 1e6;
+      EXPECT_LE(ms, 100.0) << "playback " << cut << " still heard " << ms << " ms after the stop";
+      std::printf("playback %d: last sound captured %.1f ms after StopPlayback began (it took %.1f ms)\n",
+                  cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
+    }
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+      const std::size_t first = heard[i].begin + render.find_first_not_of('\0');
+      std::printf("playback %zu: first sound captured %.1f ms after StartPlayback began (it took %.1f ms)\n",
+                  i, (capture.ArrivalOf(first) - starts[i].begin) / 1e6,
+                  (starts[i].end - starts[i].begin) / 1e6);
+    }
+    const Step render_step = StepsOf(out)[0];
+    std::printf("process start to first sound captured: %.1f ms (exec to main %.1f ms, render %.1f ms)\n",
+                (capture.ArrivalOf(heard[0].begin + render.find_first_not_of('\0')) -
+                 server.probe_spawned_ns()) / 1e6,
+                (render_step.begin - server.probe_spawned_ns()) / 1e6,
+                (render_step.end - render_step.begin) / 1e6);
+    return;
   }
-  ASSERT_EQ(starts.size(), 4u);
-  ASSERT_EQ(stops.size(), 4u);
-
-  for (int cut : {0, 2}) {
-    // The last sound of a stopped playback, heard at the latest when parec
-    // handed it over, which adds parec's own latency to the server's.
-    const Heard& h = heard[cut];
-    const std::size_t last = h.begin + render.find_last_not_of('\0', h.length - 1);
-    const double ms = (capture_.ArrivalOf(last) - stops[cut].begin) / 1e6;
-    EXPECT_LE(ms, 100.0) << "playback " << cut << " still heard " << ms << " ms after the stop";
-    std::printf("playback %d: last sound arrived %.1f ms after StopPlayback (which took %.1f ms)\n",
-                cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
-  }
-  for (std::size_t i = 0; i < heard.size(); ++i) {
-    const double ms = (capture_.HeardAt(heard[i].begin) - starts[i].begin) / 1e6;
-    std::printf("playback %zu: first frame at the sink %.1f ms after StartPlayback (which took %.1f ms)\n",
-                i, ms, (starts[i].end - starts[i].begin) / 1e6);
-  }
-  const Step render_step = StepsOf(out)[0];
-  std::printf("process start to first sound: %.1f ms (to main %.1f ms, render %.1f ms)\n",
-              (capture_.HeardAt(heard[0].begin) - probe_spawned_ns_) / 1e6,
-              (render_step.begin - probe_spawned_ns_) / 1e6,
-              (render_step.end - render_step.begin) / 1e6);
 }
 
 // No sound server and no usable card: every start reports why in one line on
