@@ -388,10 +388,11 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
                   (starts[i].end - starts[i].begin) / 1e6);
     }
     const Step render_step = StepsOf(out)[0];
-    std::printf("process start to first sound captured: %.1f ms (exec to main %.1f ms, render %.1f ms)\n",
-                (capture.ArrivalOf(heard[0].begin + render.find_first_not_of('\0')) -
-                 server.probe_spawned_ns()) / 1e6,
-                (render_step.begin - server.probe_spawned_ns()) / 1e6,
+    const std::int64_t first_sound =
+        capture.ArrivalOf(heard[0].begin + render.find_first_not_of('\0'));
+    std::printf("first sound captured %.1f ms after the probe was spawned, %.1f ms after its main "
+                "began (render %.1f ms)\n",
+                (first_sound - server.probe_spawned_ns()) / 1e6, (first_sound - render_step.begin) / 1e6,
                 (render_step.end - render_step.begin) / 1e6);
     return;
   }
