@@ -97,13 +97,17 @@ class Child {
   }
 
  private:
-  int ExitCode() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_); }
+  int ExitCode() const {
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+  }
 
   pid_t pid_ = -1;
   int status_ = 0;
 };
 
-int OpenForWrite(const std::string& path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
+int OpenForWrite(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
 
 // Runs a command to its end; its exit status.
 int RunToEnd(const std::vector<std::string>& argv, const Env& env) {
@@ -164,7 +168,8 @@ struct Playbacks {
 // Anything else (a sound that is not the render from its first frame, or a
 // render that goes on with wrong bytes) ends the search as a problem.
 Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm) {
-  const auto first_sound = std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; });
+  const auto first_sound =
+      std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; });
   const std::size_t lead = static_cast<std::size_t>(first_sound - pcm.begin());
   Playbacks found;
   std::size_t pos = 0;
@@ -198,13 +203,15 @@ double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm,
   const std::size_t from = h.length - h.length % kBytesPerFrame + kSkip;
   if (from + kCheck > pcm.size()) return 0;
   const std::size_t expected_at = h.begin + from;  // where it would be without a gap
-  const std::size_t window_end = std::min(capture.size(), expected_at + kCheck + kFramesPerSecond * kBytesPerFrame);
+  const std::size_t window_end =
+      std::min(capture.size(), expected_at + kCheck + kFramesPerSecond * kBytesPerFrame);
   if (expected_at >= window_end) return 0;
-  const auto q = std::search(capture.begin() + static_cast<std::ptrdiff_t>(expected_at),
-                             capture.begin() + static_cast<std::ptrdiff_t>(window_end),
-                             pcm.begin() + static_cast<std::ptrdiff_t>(from),
-                             pcm.begin() + static_cast<std::ptrdiff_t>(from + kCheck),
-                             [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+  const auto q =
+      std::search(capture.begin() + static_cast<std::ptrdiff_t>(expected_at),
+                  capture.begin() + static_cast<std::ptrdiff_t>(window_end),
+                  pcm.begin() + static_cast<std::ptrdiff_t>(from),
+                  pcm.begin() + static_cast<std::ptrdiff_t>(from + kCheck),
+                  [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
   if (q == capture.begin() + static_cast<std::ptrdiff_t>(window_end)) return 0;
   const std::size_t gap = static_cast<std::size_t>(q - capture.begin()) - expected_at;
   if (gap == 0 || gap % kBytesPerFrame != 0) return 0;
@@ -222,8 +229,10 @@ double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm,
 class PrivateServer {
  public:
   PrivateServer() {
-    server_env_ = {{"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()},
-                   {"XDG_CONFIG_HOME", dir_ / "config"}, {"PULSE_SERVER", ""}};
+    server_env_ = {{"HOME", dir_.path()},
+                   {"XDG_RUNTIME_DIR", dir_.path()},
+                   {"XDG_CONFIG_HOME", dir_ / "config"},
+                   {"PULSE_SERVER", ""}};
     // norewinds: otherwise the monitor loses the first frames of a stream.
     const int log_fd = OpenForWrite(dir_ / "pulseaudio.log");
     server_ = std::make_unique<Child>(
@@ -328,9 +337,9 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
     // Cut after 1 s; a full sound after a stop; a cut then an immediate
     // replay during playback; a full sound again. Every render is the same,
     // since the default patch has no noise.
-    const std::string out =
-        server.Play({"render", "start", "1000ms", "stop", "300ms", "render", "start", "7300ms",
-                     "stop", "render", "start", "400ms", "stop", "render", "start", "7300ms", "stop"});
+    const std::string out = server.Play({"render", "start", "1000ms", "stop", "300ms", "render",
+                                         "start", "7300ms", "stop", "render", "start", "400ms",
+                                         "stop", "render", "start", "7300ms", "stop"});
     ASSERT_FALSE(testing::Test::HasFailure()) << out;
     EXPECT_TRUE(LinesStartingWith(out, "no audio output").empty()) << out;
 
@@ -357,7 +366,8 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
     if (underrun && attempt < kAttempts) continue;
 
     ASSERT_EQ(found.problem, "") << "heard:" << listing.str();
-    ASSERT_EQ(heard.size(), 4u) << "capture of " << capture.bytes.size() << " bytes:" << listing.str();
+    ASSERT_EQ(heard.size(), 4u) << "capture of " << capture.bytes.size()
+                                << " bytes:" << listing.str();
     EXPECT_LT(heard[0].length, kPcmBytes);
     EXPECT_EQ(heard[1].length, kPcmBytes);  // every byte, in order
     EXPECT_LT(heard[2].length, kPcmBytes);
@@ -378,22 +388,26 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
       const std::size_t last = h.begin + render.find_last_not_of('\0', h.length - 1);
       const double ms = (capture.ArrivalOf(last) - stops[cut].begin) / 1e6;
       EXPECT_LE(ms, 100.0) << "playback " << cut << " still heard " << ms << " ms after the stop";
-      std::printf("playback %d: last sound captured %.1f ms after StopPlayback began (it took %.1f ms)\n",
-                  cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
+      std::printf(
+          "playback %d: last sound captured %.1f ms after StopPlayback began (it took %.1f ms)\n",
+          cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
     }
     for (std::size_t i = 0; i < heard.size(); ++i) {
       const std::size_t first = heard[i].begin + render.find_first_not_of('\0');
-      std::printf("playback %zu: first sound captured %.1f ms after StartPlayback began (it took %.1f ms)\n",
-                  i, (capture.ArrivalOf(first) - starts[i].begin) / 1e6,
-                  (starts[i].end - starts[i].begin) / 1e6);
+      std::printf(
+          "playback %zu: first sound captured %.1f ms after StartPlayback began (it took %.1f "
+          "ms)\n",
+          i, (capture.ArrivalOf(first) - starts[i].begin) / 1e6,
+          (starts[i].end - starts[i].begin) / 1e6);
     }
     const Step render_step = StepsOf(out)[0];
     const std::int64_t first_sound =
         capture.ArrivalOf(heard[0].begin + render.find_first_not_of('\0'));
-    std::printf("first sound captured %.1f ms after the probe was spawned, %.1f ms after its main "
-                "began (render %.1f ms)\n",
-                (first_sound - server.probe_spawned_ns()) / 1e6, (first_sound - render_step.begin) / 1e6,
-                (render_step.end - render_step.begin) / 1e6);
+    std::printf(
+        "first sound captured %.1f ms after the probe was spawned, %.1f ms after its main "
+        "began (render %.1f ms)\n",
+        (first_sound - server.probe_spawned_ns()) / 1e6, (first_sound - render_step.begin) / 1e6,
+        (render_step.end - render_step.begin) / 1e6);
     return;
   }
 }
@@ -414,9 +428,10 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
     SCOPED_TRACE(env.at("SDL_AUDIODRIVER"));
     const int out_fd = OpenForWrite(dir / "out");
     const int err_fd = OpenForWrite(dir / "err");
-    const int status = Child({QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"},
-                             env, out_fd, err_fd)
-                           .Wait();
+    const int status =
+        Child({QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"}, env,
+              out_fd, err_fd)
+            .Wait();
     ::close(out_fd);
     ::close(err_fd);
     EXPECT_EQ(status, 0);
