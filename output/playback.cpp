@@ -13,7 +13,6 @@
 #include <SDL.h>
 #include <alsa/asoundlib.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
