@@ -1,0 +1,70 @@
+// Drives playback the way the main loop does, on a script given as arguments,
+// so that a test can listen to what reaches a real sound server:
+//   render       RenderSound() of the default patch
+//   start        StartPlayback()
+//   stop         StopPlayback()
+//   <n>ms        sleep n milliseconds
+//   save=<path>  write the PCM of the last render to path
+// After each step it prints "@<step> <begin> <end>", CLOCK_MONOTONIC in
+// nanoseconds, the clock the test stamps its capture with.
+#include <time.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/renderer.hpp"
+#include "output/playback.hpp"
+
+namespace {
+
+std::int64_t NowNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+bool Save(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const auto pcm = quibbet::sample_buffer.Pcm();
+  const bool ok = std::fwrite(pcm.data(), 1, pcm.size(), f) == pcm.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool Run(const std::string& step) {
+  if (step == "render") {
+    quibbet::RenderSound();
+  } else if (step == "start") {
+    quibbet::StartPlayback();
+  } else if (step == "stop") {
+    quibbet::StopPlayback();
+  } else if (step.starts_with("save=")) {
+    return Save(step.substr(5));
+  } else if (step.ends_with("ms")) {
+    const long ms = std::strtol(step.c_str(), nullptr, 10);
+    const timespec pause{ms / 1000, (ms % 1000) * 1000000};
+    nanosleep(&pause, nullptr);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::int64_t begin = NowNs();
+    if (!Run(argv[i])) {
+      std::printf("bad step: %s\n", argv[i]);
+      return 2;
+    }
+    const std::int64_t end = NowNs();
+    std::printf("@%s %lld %lld\n", argv[i], static_cast<long long>(begin),
+                static_cast<long long>(end));
+    std::fflush(stdout);
+  }
+  return 0;
+}
