@@ -501,5 +501,16 @@ TEST(PipedKeys, ScriptedSessionWritesTheFilesAndEndsAtEndOfInput) {
   EXPECT_EQ(ReadFile(dir / "import.txt"), files.params);
 }
 
+TEST(PipedKeys, ScriptLongerThanTheKeyQueueLosesNoKey) {
+  TempDir dir;
+  const std::string script = std::string(300, 'p') + "\\033[19~";  // then F8
+  const std::string out = RunCommand("cd '" + dir.path().string() + "' && printf '" + script +
+                                     "' | " + kNoAudio + " '" QUIBBET_BINARY "' | tail -n 13");
+  EXPECT_EQ(out.substr(0, 15), "PITCH     = 310") << out;
+  Patch expected;
+  expected.tone = 310;
+  EXPECT_EQ(ReadFile(dir / "import.txt"), EncodeParams(expected));
+}
+
 }  // namespace
 }  // namespace quibbet
