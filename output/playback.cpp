@@ -39,7 +39,16 @@ void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 void IgnoreSdlLog(void*, int, SDL_LogPriority, const char*) {}
 
-void QuitAudio() { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
+void CloseDevice() {
+  if (device == 0) return;
+  SDL_CloseAudioDevice(device);
+  device = 0;
+}
+
+void QuitAudio() {
+  CloseDevice();
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
 
 // True when SDL's audio subsystem is up. Tried again at every start until it
 // succeeds, so a failed start costs nothing but a retry.
@@ -87,27 +96,31 @@ extern "C" const char* __lsan_default_options() { return "print_suppressions=0";
 #endif
 
 void StartPlayback() {
-  if (device != 0) StopPlayback();  // callers stop first; be safe if not
-  if (!InitAudio()) {
-    ReportNoOutput();
-    return;
-  }
-  SDL_AudioSpec want{};
-  want.freq = kFramesPerSecond;
-  want.format = AUDIO_S16LSB;
-  want.channels = kChannels;
-  want.samples = kDeviceFrames;
-  // No allowed changes: if the device runs at another rate or format, SDL
-  // converts, so what is heard is always 44.1 kHz 16-bit stereo.
-  device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
   if (device == 0) {
-    ReportNoOutput();
-    return;
+    if (!InitAudio()) {
+      ReportNoOutput();
+      return;
+    }
+    SDL_AudioSpec want{};
+    want.freq = kFramesPerSecond;
+    want.format = AUDIO_S16LSB;
+    want.channels = kChannels;
+    want.samples = kDeviceFrames;
+    // No allowed changes: if the device runs at another rate or format, SDL
+    // converts, so what is heard is always 44.1 kHz 16-bit stereo.
+    device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    if (device == 0) {
+      ReportNoOutput();
+      return;
+    }
   }
+  // Anything left of an earlier sound must not play before this one.
+  SDL_PauseAudioDevice(device, 1);
+  SDL_ClearQueuedAudio(device);
   const auto pcm = sample_buffer.Pcm();
   if (SDL_QueueAudio(device, pcm.data(), static_cast<Uint32>(pcm.size())) != 0) {
     ReportNoOutput();
-    StopPlayback();
+    CloseDevice();
     return;
   }
   SDL_PauseAudioDevice(device, 0);
@@ -115,11 +128,12 @@ void StartPlayback() {
 
 void StopPlayback() {
   if (device == 0) return;
-  // Closing drops whatever is still queued or buffered in the server, so the
-  // sound ends within about one period. The call itself returns only after
-  // SDL has waited two periods for the device to drain.
-  SDL_CloseAudioDevice(device);
-  device = 0;
+  // Paused, the device plays silence from the next period on, and with the
+  // queue cleared nothing of this sound is left to play. The device itself
+  // stays open: closing it waits for two periods to drain (about 100 ms),
+  // which every replay would pay. It is closed when the program exits.
+  SDL_PauseAudioDevice(device, 1);
+  SDL_ClearQueuedAudio(device);
 }
 
 }  // namespace quibbet
