@@ -361,8 +361,7 @@ std::string Quoted(const std::string& s) {
 class TmuxSession {
  public:
   explicit TmuxSession(const std::string& dir)
-      : tmux_("tmux -L quibbet-test-" + std::to_string(::getpid()) + "-" +
-              std::to_string(sessions_++) + " -f /dev/null ") {
+      : tmux_("tmux -S " + Quoted(socket_dir_ / "socket") + " -f /dev/null ") {
     RunCommand(tmux_ + "new-session -d -x 100 -y 50 -s s -c " + Quoted(dir) + " -e " + kNoAudio +
                " -e PS1=ready\\> bash --norc --noprofile -i 2>&1");
     EXPECT_TRUE(WaitForPane("ready>"));
@@ -401,9 +400,10 @@ class TmuxSession {
   }
 
  private:
-  // A server of its own for every session: a new one on the socket of one
-  // just killed could meet it still shutting down.
-  static inline int sessions_ = 0;
+  // A server of its own for every session, its socket in a directory that
+  // goes with it: a new server on the socket of one just killed could meet
+  // it still shutting down.
+  TempDir socket_dir_;
   std::string tmux_;
 };
 
