@@ -1,8 +1,76 @@
-// Until the console front end exists, the program renders the default patch
-// once and exits, which proves the engine runs in the shipped binary.
-#include "engine/renderer.hpp"
+// The program's entry: start-up, the loop of passes over the keys, and exit.
+#include <chrono>
+#include <thread>
 
-int main() {
-  quibbet::RenderSound();
+#include "console/key_input.hpp"
+#include "console/keyboard.hpp"
+#include "console/main_loop.hpp"
+#include "console/screen.hpp"
+#include "console/terminal.hpp"
+#include "engine/renderer.hpp"
+#include "output/param_dump.hpp"
+#include "output/playback.hpp"
+#include "output/wav_writer.hpp"
+
+namespace quibbet {
+namespace {
+
+const Actions kProgramActions = {
+    .draw_screen = DrawScreen,
+    .stop_playback = StopPlayback,
+    .render_sound = RenderSound,
+    .start_playback = StartPlayback,
+    .save_wave = [] { SaveWave("out.wav"); },
+    .save_param = [] { SaveParam("import.txt"); },
+};
+
+KeysDown DownKeys(const Keyboard& keyboard) {
+  KeysDown down;
+  for (std::size_t k = 0; k < kKeyCount; ++k) down.set(k, keyboard.KeyDown(static_cast<Key>(k)));
+  return down;
+}
+
+int Run() {
+  Terminal terminal;
+  KeyInput input(terminal);
+  Keyboard keyboard(input.DetectKeyReleases());
+
+  RenderSound();
+  StartPlayback();
+  DrawScreen();
+
+  for (;;) {
+    // With nothing held or queued the loop sleeps in the wait for input
+    // instead of polling every 16 ms: an idle program costs no CPU.
+    const KeyInput::Result got = input.Pump(keyboard, keyboard.Idle() ? -1 : 0);
+    const SignalRequests signals = terminal.TakeSignals();
+    if (signals.quit_signal != 0) {
+      StopPlayback();
+      Terminal::DieBy(signals.quit_signal);
+    }
+    bool resumed = signals.resumed;
+    if (got == KeyInput::Result::Suspend || signals.suspend) {
+      terminal.Suspend();
+      resumed = true;
+    }
+    if (resumed) {
+      // Keys let go while stopped sent no release to us.
+      keyboard.ReleaseAll();
+      DrawScreen();
+      continue;
+    }
+
+    keyboard.BeginPass();
+    if (RunPass(DownKeys(keyboard), kProgramActions) == PassResult::Exit) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPassPauseMs));
+  }
+
+  DrawScreen();
+  StopPlayback();
   return 0;
 }
+
+}  // namespace
+}  // namespace quibbet
+
+int main() { return quibbet::Run(); }

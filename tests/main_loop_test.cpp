@@ -1,0 +1,140 @@
+// One pass of the main loop: key order, the selection rule, redraw before
+// every change, and the double-precision steps, on the global patch.
+#include "console/main_loop.hpp"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "console/screen.hpp"
+#include "engine/patch.hpp"
+
+namespace quibbet {
+namespace {
+
+// What the hooks saw, in order; a draw records the pitch it would show.
+std::vector<std::string> calls;
+
+const Actions kRecorder = {
+    .draw_screen = [] { calls.push_back("draw tone=" + std::to_string(patch.tone)); },
+    .stop_playback = [] { calls.push_back("stop"); },
+    .render_sound = [] { calls.push_back("render"); },
+    .start_playback = [] { calls.push_back("start"); },
+    .save_wave = [] { calls.push_back("save wave"); },
+    .save_param = [] { calls.push_back("save param"); },
+};
+
+KeysDown Keys(std::initializer_list<Key> keys) {
+  KeysDown down;
+  for (Key k : keys) down.set(static_cast<std::size_t>(k));
+  return down;
+}
+
+class Pass : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    patch = Patch{};
+    stick = 0;
+    calls.clear();
+  }
+};
+
+TEST_F(Pass, HeldKeysActInTableOrderEachAfterItsOwnRedraw) {
+  KeysDown all;
+  all.set();
+  all.reset(static_cast<std::size_t>(Key::Escape));
+  EXPECT_EQ(RunPass(all, kRecorder), PassResult::Continue);
+  const std::vector<std::string> expected = {
+      "draw tone=10", "stop", "render", "start",  // F5 and Space: one replay
+      "draw tone=10", "save wave",                // F7
+      "draw tone=10", "save param",               // F8
+      "draw tone=10",                             // O
+      "draw tone=9",                              // P
+      "draw tone=10", "draw tone=10",             // 1, 2
+      "draw tone=10", "draw tone=10", "draw tone=10",  // A S D
+      "draw tone=10", "draw tone=10",             // Q W
+      "draw tone=10", "draw tone=10",             // E R
+      "draw tone=10", "draw tone=10",             // T Y
+  };
+  EXPECT_EQ(calls, expected);
+  // D came after A and S.
+  EXPECT_EQ(patch.osc[0].type, SQR);
+  EXPECT_EQ(patch.tone, 10);
+  EXPECT_EQ(stick, 1);
+  EXPECT_EQ(patch.osc[1].type, SIN) << "edits act on the oscillator selected before the pass";
+}
+
+TEST_F(Pass, F5AndSpaceTogetherReplayOnce) {
+  for (const KeysDown& down : {Keys({Key::F5}), Keys({Key::Space}), Keys({Key::F5, Key::Space})}) {
+    calls.clear();
+    RunPass(down, kRecorder);
+    EXPECT_EQ(calls, (std::vector<std::string>{"draw tone=10", "stop", "render", "start"}));
+  }
+}
+
+TEST_F(Pass, EscapeLeavesBeforeAnyOtherKeyActs) {
+  KeysDown all;
+  all.set();
+  EXPECT_EQ(RunPass(all, kRecorder), PassResult::Exit);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(FormatScreen(patch, stick), FormatScreen(Patch{}, 0)) << "nothing was edited";
+}
+
+TEST_F(Pass, NoKeyDownDoesNothingAtAll) {
+  EXPECT_EQ(RunPass(KeysDown{}, kRecorder), PassResult::Continue);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(FormatScreen(patch, stick), FormatScreen(Patch{}, 0));
+}
+
+TEST_F(Pass, SelectionChangedInAPassTakesEffectFromTheNextPass) {
+  RunPass(Keys({Key::Two, Key::A}), kRecorder);
+  EXPECT_EQ(stick, 1);
+  EXPECT_EQ(patch.osc[0].type, SAW);
+  EXPECT_EQ(patch.osc[1].type, SIN);
+
+  RunPass(Keys({Key::One, Key::D}), kRecorder);
+  EXPECT_EQ(stick, 0);
+  EXPECT_EQ(patch.osc[1].type, SQR);
+  EXPECT_EQ(patch.osc[0].type, SAW);
+
+  RunPass(Keys({Key::W}), kRecorder);
+  EXPECT_EQ(patch.osc[0].detune, Step(1.01f, 0.001));
+  EXPECT_EQ(patch.osc[1].detune, 0.997f);
+}
+
+TEST_F(Pass, HoldingPRaisesOncePerPassAndTheScreenLagsOneBehind) {
+  for (int pass = 0; pass < 5; ++pass) RunPass(Keys({Key::P}), kRecorder);
+  EXPECT_EQ(patch.tone, 15);
+  EXPECT_EQ(calls.back(), "draw tone=14");
+  EXPECT_EQ(calls.size(), 5u);
+  for (int pass = 0; pass < 60; ++pass) RunPass(Keys({Key::O}), kRecorder);
+  EXPECT_EQ(patch.tone, -45) << "no clamp";
+}
+
+TEST_F(Pass, StepsAreAddedInDoubleAndRoundedOnceToSingle) {
+  // From FM 2.5, 25 steps of the double 0.1 leave about 1.356e-7: above zero,
+  // so the shaper stays on, yet the screen shows 0.000000. Steps of the float
+  // 0.1f land elsewhere.
+  for (int pass = 0; pass < 25; ++pass) RunPass(Keys({Key::E}), kRecorder);
+  EXPECT_GT(patch.osc[0].fm, 1.3e-7f);
+  EXPECT_LT(patch.osc[0].fm, 1.4e-7f);
+  float float_steps = 2.5f;
+  for (int i = 0; i < 25; ++i) float_steps -= 0.1f;
+  EXPECT_NE(patch.osc[0].fm, float_steps);
+  EXPECT_NE(FormatScreen(patch, 0).find("FM = 0.000000"), std::string::npos);
+  RunPass(Keys({Key::E}), kRecorder);
+  EXPECT_LT(patch.osc[0].fm, -0.099f);
+  EXPECT_GT(patch.osc[0].fm, -0.101f);
+
+  // Each step is the one rounding of (double)field + step.
+  const float detune = patch.osc[0].detune;
+  RunPass(Keys({Key::Q}), kRecorder);
+  EXPECT_EQ(patch.osc[0].detune, static_cast<float>(static_cast<double>(detune) - 0.001));
+  RunPass(Keys({Key::Y, Key::Y}), kRecorder);
+  EXPECT_EQ(patch.osc[0].noise, static_cast<float>(0.0 + 0.01));
+}
+
+}  // namespace
+}  // namespace quibbet
