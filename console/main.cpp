@@ -1,5 +1,6 @@
 // The program's entry: start-up, the loop of passes over the keys, and exit.
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "console/key_input.hpp"
@@ -38,6 +39,12 @@ int Run() {
   RenderSound();
   StartPlayback();
   DrawScreen();
+  // The first screen wipes the start-up lines; a user hearing nothing must
+  // still see why.
+  if (!PlaybackFailure().empty() && ScreenClears()) {
+    std::printf("no audio output: %s\n", PlaybackFailure().c_str());
+    std::fflush(stdout);
+  }
 
   for (;;) {
     // With nothing held or queued the loop sleeps in the wait for input

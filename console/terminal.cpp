@@ -239,11 +239,15 @@ void LoadTerminfo(int fd) {
 
 }  // namespace
 
+bool ScreenClears() {
+  static const bool to_terminal = ::isatty(STDOUT_FILENO) == 1;
+  return to_terminal;
+}
+
 void WriteScreen(std::string_view text) {
   std::fflush(stdout);  // anything printed before stays before the screen
-  static const bool to_terminal = ::isatty(STDOUT_FILENO) == 1;
   std::string out;
-  if (to_terminal) {
+  if (ScreenClears()) {
     if (state.clear_bytes > 0) {
       out.append(state.clear, state.clear_bytes);
     } else {

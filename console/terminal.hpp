@@ -15,6 +15,9 @@ namespace quibbet {
 // clear sequence goes in front of it; anywhere else the text goes out as it is.
 void WriteScreen(std::string_view text);
 
+// True when WriteScreen blanks the display first, wiping what was printed before.
+bool ScreenClears();
+
 // A bare Escape key is an ESC byte with nothing after it for this long.
 // Terminals send a whole escape sequence in one write, and even over ssh its
 // bytes arrive well within this; a person cannot type ESC and a second key

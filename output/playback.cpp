@@ -69,11 +69,14 @@ bool InitAudio() {
   return true;
 }
 
+std::string failure;  // empty while the last start could play
+
 // One line, whatever SDL's message holds.
 void ReportNoOutput() {
   const char* reason = SDL_GetError();
   if (reason[0] == '\0') reason = "unknown reason";
-  std::printf("no audio output: %.*s\n", static_cast<int>(std::strcspn(reason, "\r\n")), reason);
+  failure.assign(reason, std::strcspn(reason, "\r\n"));
+  std::printf("no audio output: %s\n", failure.c_str());
   std::fflush(stdout);
 }
 
@@ -95,7 +98,10 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libpulse.so\
 extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
 #endif
 
+const std::string& PlaybackFailure() { return failure; }
+
 void StartPlayback() {
+  failure.clear();
   if (device == 0) {
     if (!InitAudio()) {
       ReportNoOutput();

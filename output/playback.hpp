@@ -1,6 +1,8 @@
 // Plays the last render once on the default audio output.
 #pragma once
 
+#include <string>
+
 namespace quibbet {
 
 // Hands the PCM of sample_buffer to the default output and returns at once;
@@ -11,5 +13,9 @@ void StartPlayback();
 // Silences the sound at once; afterwards nothing reads sample_buffer.
 // Does nothing when no playback is open.
 void StopPlayback();
+
+// The reason the last StartPlayback could not play, as in its printed line;
+// empty when it could.
+const std::string& PlaybackFailure();
 
 }  // namespace quibbet

@@ -82,7 +82,7 @@ Expected ThroughLibrary(std::initializer_list<Patch> renders) {
 
 class PtyProgram {
  public:
-  explicit PtyProgram(const std::string& dir) {
+  explicit PtyProgram(const std::string& dir, const char* audio = kNoAudio) {
     int slave = -1;
     winsize size{40, 100, 0, 0};
     EXPECT_EQ(::openpty(&master_, &slave, nullptr, nullptr, &size), 0);
@@ -94,7 +94,7 @@ class PtyProgram {
       ::setrlimit(RLIMIT_CORE, &no_core);
       if (::chdir(dir.c_str()) != 0) ::_exit(126);
       ::setenv("TERM", "xterm-256color", 1);
-      ::putenv(const_cast<char*>(kNoAudio));
+      ::putenv(const_cast<char*>(audio));
       ::execl(QUIBBET_BINARY, "quibbet", static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -331,6 +331,18 @@ TEST(LegacyTerminal, TerminalThatAnswersOnlyDeviceAttributesGetsTypedKeysAndNoFl
   Patch expected;
   expected.tone = 12;
   EXPECT_EQ(ReadFile(dir / "import.txt"), EncodeParams(expected));
+}
+
+TEST(LegacyTerminal, MissingAudioOutputIsStillShownBelowTheFirstScreen) {
+  TempDir dir;
+  PtyProgram program(dir.path().string(), "SDL_AUDIODRIVER=no-such-driver");
+  ASSERT_TRUE(program.WaitFor("\x1b[c"));
+  program.Send("\x1b[?62;22c");
+  ASSERT_TRUE(program.WaitFor("SpaceKey  : Prev Sound\r\nno audio output: ")) << program.Escaped();
+  program.Send("\x1b");
+  const int status = program.WaitForExit(false);
+  ASSERT_TRUE(WIFEXITED(status)) << program.Escaped();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(TerminalCare, QuitSignalsAndCrashesPutTheTerminalBack) {
