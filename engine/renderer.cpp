@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/fast_renderer.hpp"
+
 namespace quibbet {
 
 NoiseGenerator noise_generator;
@@ -80,7 +82,7 @@ void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer
 void RenderSound() {
   std::printf("Tone = %d\n", patch.tone);
   std::fflush(stdout);
-  RenderReference(patch, noise_generator, sample_buffer);
+  RenderFast(patch, noise_generator, sample_buffer);
 }
 
 }  // namespace quibbet

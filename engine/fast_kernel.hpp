@@ -1,0 +1,92 @@
+// What the fast render hands to its per-instruction-set kernels.
+//
+// The kernels are compiled once per instruction set (SSE2, AVX2, AVX-512)
+// with that set's -m flags. Such a translation unit must not define or use
+// any inline function with external linkage (class member functions, most of
+// <cmath>'s C++ overloads): the linker keeps one copy of each, and the copy
+// it keeps might be the AVX-512 one, which would then run on every CPU. So
+// this header holds plain data and declarations only.
+#pragma once
+
+#include <cstdint>
+
+namespace quibbet::fast {
+
+// Frames per block: the serial pass and the vector passes take turns on
+// blocks small enough to stay in the first-level cache.
+inline constexpr int kBlockFrames = 1024;
+
+// Most distinct voices a patch can need: each oscillator's detuned voice
+// and the base voice, which both oscillators may share.
+inline constexpr int kMaxVoices = 4;
+
+enum class VoiceKind : std::int32_t { kSaw, kSin };
+
+// The patch, resolved once per render into what the vector passes need.
+struct KernelPlan {
+  // Distinct waveform evaluations per frame; SQR uses the sawtooth's values.
+  int voice_count = 0;
+  VoiceKind voice_kind[kMaxVoices] = {};
+  float voice_ratio[kMaxVoices] = {};
+
+  // Per oscillator: which voices it sums, and how it shapes and adds noise.
+  int detuned_voice[2] = {};
+  int base_voice[2] = {};
+  bool square[2] = {};
+  bool shaper[2] = {};  // fm > 0
+  float fm[2] = {};
+  bool noisy[2] = {};  // noise != 0; a zero amount adds exactly nothing
+  float noise[2] = {};
+};
+
+// One block of the serial pass's results, and where its PCM goes.
+struct KernelBlock {
+  int frames = 0;                  // 1..kBlockFrames
+  const float* phase = nullptr;    // phase rounded to single, per frame
+  const float* env = nullptr;      // envelope, per frame
+  const float* noise0 = nullptr;   // noise values of oscillator 0, if noisy
+  const float* noise1 = nullptr;   // noise values of oscillator 1, if noisy
+  unsigned char* pcm = nullptr;    // 4 bytes per frame: left, then right sample
+};
+
+// The exactness guard of the vector sine.
+//
+// The sound needs float(sin(x)) with the C library's sin. SLEEF's vector
+// sine (the _u35 family) is documented to be within 3.5 ULP of the true sine;
+// glibc's sin is not promised to be correctly rounded either, and its manual
+// lists errors of up to about 1 ULP on x86-64. So the two double results may
+// differ by some 4.5 ULP. They round to the same float unless a float
+// rounding boundary (the midpoint between two adjacent floats) lies between
+// them. A vector result r is therefore accepted only if every double within
+// |r| * kSineGuardWindow of it rounds to the same float; otherwise that
+// element is recomputed with the C library's sine. The window is at least
+// 128 ULP of r (an ULP of r is at most |r| * 2^-52), which covers both
+// libraries' bounds with a wide margin, and it costs little: a random result
+// lands that close to a midpoint about once in half a million.
+//
+// Arguments beyond kVectorSineLimit, infinities and NaNs always go to the
+// scalar sine: the accuracy above is documented only for bounded arguments,
+// and a NaN result never passes the check anyway. A zero result only comes
+// from a zero argument, for which both give exactly zero.
+inline constexpr double kSineGuardWindow = 0x1p-45;
+inline constexpr double kVectorSineLimit = 1e9;
+
+// How often the vector sine had to be checked against the scalar sine.
+struct SineCounts {
+  std::uint64_t total = 0;
+  std::uint64_t scalar = 0;
+};
+
+// Each kernel renders one block; each sine routine computes
+// out[i] = float(Sine(x[i])) for n values, exactly.
+void KernelSse2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+void KernelAvx2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+void KernelAvx512(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+void SinesSse2(const float* x, float* out, int n, SineCounts& counts);
+void SinesAvx2(const float* x, float* out, int n, SineCounts& counts);
+void SinesAvx512(const float* x, float* out, int n, SineCounts& counts);
+
+// The scalar sine the vector results are checked against (engine/voice.cpp).
+float SineRoundedToFloat(float x);
+
+}  // namespace quibbet::fast

@@ -1,0 +1,188 @@
+#include "engine/fast_renderer.hpp"
+
+#include <cstring>
+
+#include "engine/fast_kernel.hpp"
+
+namespace quibbet {
+
+namespace fast {
+
+float SineRoundedToFloat(float x) { return static_cast<float>(Sine(x)); }
+
+}  // namespace fast
+
+namespace {
+
+using Kernel = void (*)(const fast::KernelPlan&, const fast::KernelBlock&, fast::SineCounts&);
+using Sines = void (*)(const float*, float*, int, fast::SineCounts&);
+
+struct Level {
+  Kernel kernel;
+  Sines sines;
+};
+
+Level LevelFunctions(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::kAvx512:
+      return {fast::KernelAvx512, fast::SinesAvx512};
+    case SimdLevel::kAvx2:
+      return {fast::KernelAvx2, fast::SinesAvx2};
+    case SimdLevel::kSse2:
+      break;
+  }
+  return {fast::KernelSse2, fast::SinesSse2};
+}
+
+bool CanRun(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::kAvx512:
+      return __builtin_cpu_supports("avx512f");
+    case SimdLevel::kAvx2:
+      // SLEEF's AVX2 sine uses fused multiply-adds internally.
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    case SimdLevel::kSse2:
+      return true;
+  }
+  return false;
+}
+
+SimdLevel& ActiveLevel() {
+  static SimdLevel level = BestSimdLevel();
+  return level;
+}
+
+fast::SineCounts guard_counts;
+
+// The noise step is linear modulo 2^32: (s0, s1, s2) becomes
+// (s0 + s1 + s2, s1 + s2, s0 + s2). Skipping is a power of that matrix.
+struct Matrix3 {
+  std::uint32_t m[3][3];
+};
+
+Matrix3 Multiply(const Matrix3& a, const Matrix3& b) {
+  Matrix3 c{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) c.m[i][j] += a.m[i][k] * b.m[k][j];  // wraps modulo 2^32
+  return c;
+}
+
+// Which distinct voice evaluates (kind, ratio); ratios are compared by bits,
+// so -0 and +0 stay apart.
+int VoiceFor(fast::KernelPlan& plan, fast::VoiceKind kind, float ratio) {
+  for (int v = 0; v < plan.voice_count; ++v) {
+    if (plan.voice_kind[v] == kind &&
+        std::memcmp(&plan.voice_ratio[v], &ratio, sizeof ratio) == 0)
+      return v;
+  }
+  plan.voice_kind[plan.voice_count] = kind;
+  plan.voice_ratio[plan.voice_count] = ratio;
+  return plan.voice_count++;
+}
+
+fast::KernelPlan PlanFor(const Patch& p) {
+  fast::KernelPlan plan;
+  for (int o = 0; o < 2; ++o) {
+    const Osc& osc = p.osc[o];
+    const auto kind = osc.type == SIN ? fast::VoiceKind::kSin : fast::VoiceKind::kSaw;
+    plan.detuned_voice[o] = VoiceFor(plan, kind, osc.detune);
+    plan.base_voice[o] = VoiceFor(plan, kind, 1.0f);
+    plan.square[o] = osc.type == SQR;
+    plan.shaper[o] = osc.fm > 0.0f;
+    plan.fm[o] = osc.fm;
+    plan.noisy[o] = !(osc.noise == 0.0f);  // NaN counts as noisy
+    plan.noise[o] = osc.noise;
+  }
+  return plan;
+}
+
+}  // namespace
+
+SimdLevel BestSimdLevel() {
+  if (CanRun(SimdLevel::kAvx512)) return SimdLevel::kAvx512;
+  if (CanRun(SimdLevel::kAvx2)) return SimdLevel::kAvx2;
+  return SimdLevel::kSse2;
+}
+
+SimdLevel ActiveSimdLevel() { return ActiveLevel(); }
+
+bool ForceSimdLevel(SimdLevel level) {
+  if (!CanRun(level)) return false;
+  ActiveLevel() = level;
+  return true;
+}
+
+const char* SimdLevelName(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::kAvx512:
+      return "avx512";
+    case SimdLevel::kAvx2:
+      return "avx2";
+    case SimdLevel::kSse2:
+      break;
+  }
+  return "sse2";
+}
+
+SineGuardCount SineGuardCounts() { return {guard_counts.total, guard_counts.scalar}; }
+
+void SinesRoundedToFloat(SimdLevel level, const float* x, float* out, int n) {
+  LevelFunctions(level).sines(x, out, n, guard_counts);
+}
+
+void SkipNoise(NoiseGenerator& noise, std::uint64_t steps) {
+  Matrix3 power{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+  Matrix3 step{{{1, 1, 1}, {0, 1, 1}, {1, 0, 1}}};
+  for (; steps != 0; steps >>= 1) {
+    if (steps & 1) power = Multiply(power, step);
+    step = Multiply(step, step);
+  }
+  const std::uint32_t s[3] = {noise.s0, noise.s1, noise.s2};
+  std::uint32_t t[3] = {};
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) t[i] += power.m[i][k] * s[k];
+  noise.s0 = t[0];
+  noise.s1 = t[1];
+  noise.s2 = t[2];
+}
+
+void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
+  const Kernel kernel = LevelFunctions(ActiveLevel()).kernel;
+  const fast::KernelPlan plan = PlanFor(p);
+  const bool noisy = plan.noisy[0] || plan.noisy[1];
+
+  alignas(64) float phase_values[fast::kBlockFrames];
+  alignas(64) float env_values[fast::kBlockFrames];
+  alignas(64) float noise0[fast::kBlockFrames];
+  alignas(64) float noise1[fast::kBlockFrames];
+
+  const double inc = PitchToIncrement(std::int64_t{p.tone} + 36);
+  double phase = 0.0;
+  float env = 1.0f;
+  auto* pcm = reinterpret_cast<unsigned char*>(buffer.values);
+  for (int first = 0; first < kRenderFrames; first += fast::kBlockFrames) {
+    const int frames = kRenderFrames - first < fast::kBlockFrames ? kRenderFrames - first
+                                                                   : fast::kBlockFrames;
+    // The serial recurrences, exactly as the reference runs them.
+    for (int k = 0; k < frames; ++k) {
+      phase_values[k] = static_cast<float>(phase);
+      env_values[k] = env;
+      env = static_cast<float>(env * kEnvelopeFactor);
+      phase += inc;  // accumulated, never first * inc
+    }
+    if (noisy) {
+      for (int k = 0; k < frames; ++k) {
+        noise0[k] = noise.Step();
+        noise1[k] = noise.Step();
+      }
+    }
+    const fast::KernelBlock block{frames, phase_values, env_values, noise0, noise1,
+                                  pcm + std::size_t{kBytesPerFrame} * first};
+    kernel(plan, block, guard_counts);
+  }
+  // Two steps per frame are taken whether or not the noise is heard.
+  if (!noisy) SkipNoise(noise, 2 * std::uint64_t{kRenderFrames});
+}
+
+}  // namespace quibbet
