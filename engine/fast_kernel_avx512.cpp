@@ -3,6 +3,7 @@
 // conversion intrinsics for uninitialised variables.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 #include <immintrin.h>
@@ -19,30 +20,37 @@ namespace {
 
 constexpr int kLanes = 8;
 
+// Sines of kLanes values; see kSineGuardWindow for the guard.
+void SineLanes(const float* x, float* out, SineCounts& counts) {
+  const __m256 xf = _mm256_loadu_ps(x);
+  const __m512d xd = _mm512_cvtps_pd(xf);
+  const __m512d r = Sleef_sind8_u35avx512f(xd);
+  const __m512d d = _mm512_mul_pd(_mm512_abs_pd(r), _mm512_set1_pd(kSineGuardWindow));
+  const __m256 lo = _mm512_cvtpd_ps(_mm512_sub_pd(r, d));
+  const __m256 hi = _mm512_cvtpd_ps(_mm512_add_pd(r, d));
+  unsigned scalar = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ)));
+  scalar |= _mm512_cmp_pd_mask(_mm512_abs_pd(xd), _mm512_set1_pd(kVectorSineLimit), _CMP_NLE_UQ);
+  alignas(32) float args[kLanes];
+  if (scalar != 0) _mm256_store_ps(args, xf);  // out may be x
+  _mm256_storeu_ps(out, _mm512_cvtpd_ps(r));
+  for (; scalar != 0; scalar &= scalar - 1) {
+    const int lane = __builtin_ctz(scalar);
+    out[lane] = SineRoundedToFloat(args[lane]);
+    ++counts.scalar;
+  }
+}
+
 void VectorSines(const float* x, float* out, int n, SineCounts& counts) {
-  const __m512d window = _mm512_set1_pd(kSineGuardWindow);
-  const __m512d limit = _mm512_set1_pd(kVectorSineLimit);
   counts.total += static_cast<std::uint64_t>(n);
-  for (int i = 0; i < n; i += kLanes) {
-    const int lanes = n - i < kLanes ? n - i : kLanes;
-    alignas(32) float args[kLanes] = {};
-    __builtin_memcpy(args, x + i, sizeof args[0] * static_cast<unsigned>(lanes));
-    const __m512d xd = _mm512_cvtps_pd(_mm256_load_ps(args));
-    const __m512d r = Sleef_sind8_u35avx512f(xd);
-    const __m512d d = _mm512_mul_pd(_mm512_abs_pd(r), window);
-    const __m256 lo = _mm512_cvtpd_ps(_mm512_sub_pd(r, d));
-    const __m256 hi = _mm512_cvtpd_ps(_mm512_add_pd(r, d));
-    unsigned scalar = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ)));
-    scalar |= _mm512_cmp_pd_mask(_mm512_abs_pd(xd), limit, _CMP_NLE_UQ);
-    alignas(32) float result[kLanes];
-    _mm256_store_ps(result, _mm512_cvtpd_ps(r));
-    scalar &= (1u << lanes) - 1;
-    for (; scalar != 0; scalar &= scalar - 1) {
-      const int lane = __builtin_ctz(scalar);
-      result[lane] = SineRoundedToFloat(args[lane]);
-      ++counts.scalar;
-    }
-    __builtin_memcpy(out + i, result, sizeof result[0] * static_cast<unsigned>(lanes));
+  int i = 0;
+  for (; i + kLanes <= n; i += kLanes) SineLanes(x + i, out + i, counts);
+  if (i < n) {
+    // Zeros pad the last vector: their sine is exactly zero and never checked.
+    float args[kLanes] = {};
+    float results[kLanes];
+    for (int j = 0; i + j < n; ++j) args[j] = x[i + j];
+    SineLanes(args, results, counts);
+    for (int j = 0; i + j < n; ++j) out[i + j] = results[j];
   }
 }
 
