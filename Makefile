@@ -3,6 +3,7 @@ BUILD_DIR   ?= build
 BENCH_DIR   ?= build-release
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+BENCH_ARGS  ?=
 
 .PHONY: all deps configure build run test bench corpus clean
 
@@ -28,7 +29,7 @@ test: build
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target quibbet_bench
-	$(BENCH_DIR)/quibbet_bench
+	$(BENCH_DIR)/bench/quibbet_bench $(BENCH_ARGS)
 
 # Every PCM byte of the fast render against the reference, whole corpus.
 corpus: deps

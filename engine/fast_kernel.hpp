@@ -24,6 +24,9 @@ enum class VoiceKind : std::int32_t { kSaw, kSin };
 
 // The patch, resolved once per render into what the vector passes need.
 struct KernelPlan {
+  // Phase increment per frame: a float widened to double.
+  double increment = 0.0;
+
   // Distinct waveform evaluations per frame; SQR uses the sawtooth's values.
   int voice_count = 0;
   VoiceKind voice_kind[kMaxVoices] = {};
@@ -42,7 +45,7 @@ struct KernelPlan {
 // One block of the serial pass's results, and where its PCM goes.
 struct KernelBlock {
   int frames = 0;                  // 1..kBlockFrames
-  const float* phase = nullptr;    // phase rounded to single, per frame
+  int first_frame = 0;             // frame number of the block's first frame
   const float* env = nullptr;      // envelope, per frame
   const float* noise0 = nullptr;   // noise values of oscillator 0, if noisy
   const float* noise1 = nullptr;   // noise values of oscillator 1, if noisy

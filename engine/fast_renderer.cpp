@@ -14,6 +14,8 @@ float SineRoundedToFloat(float x) { return static_cast<float>(Sine(x)); }
 
 namespace {
 
+constexpr float kEnvelopeFactorSingle = static_cast<float>(kEnvelopeFactor);
+
 using Kernel = void (*)(const fast::KernelPlan&, const fast::KernelBlock&, fast::SineCounts&);
 using Sines = void (*)(const float*, float*, int, fast::SineCounts&);
 
@@ -83,6 +85,7 @@ int VoiceFor(fast::KernelPlan& plan, fast::VoiceKind kind, float ratio) {
 
 fast::KernelPlan PlanFor(const Patch& p) {
   fast::KernelPlan plan;
+  plan.increment = PitchToIncrement(std::int64_t{p.tone} + 36);
   for (int o = 0; o < 2; ++o) {
     const Osc& osc = p.osc[o];
     const auto kind = osc.type == SIN ? fast::VoiceKind::kSin : fast::VoiceKind::kSaw;
@@ -152,24 +155,20 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
   const fast::KernelPlan plan = PlanFor(p);
   const bool noisy = plan.noisy[0] || plan.noisy[1];
 
-  alignas(64) float phase_values[fast::kBlockFrames];
   alignas(64) float env_values[fast::kBlockFrames];
   alignas(64) float noise0[fast::kBlockFrames];
   alignas(64) float noise1[fast::kBlockFrames];
 
-  const double inc = PitchToIncrement(std::int64_t{p.tone} + 36);
-  double phase = 0.0;
   float env = 1.0f;
   auto* pcm = reinterpret_cast<unsigned char*>(buffer.values);
   for (int first = 0; first < kRenderFrames; first += fast::kBlockFrames) {
     const int frames = kRenderFrames - first < fast::kBlockFrames ? kRenderFrames - first
                                                                    : fast::kBlockFrames;
-    // The serial recurrences, exactly as the reference runs them.
+    // The serial recurrences. The envelope's product of two floats is exact
+    // in double, so rounding it to single is the single multiplication.
     for (int k = 0; k < frames; ++k) {
-      phase_values[k] = static_cast<float>(phase);
       env_values[k] = env;
-      env = static_cast<float>(env * kEnvelopeFactor);
-      phase += inc;  // accumulated, never first * inc
+      env = env * kEnvelopeFactorSingle;
     }
     if (noisy) {
       for (int k = 0; k < frames; ++k) {
@@ -177,7 +176,7 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
         noise1[k] = noise.Step();
       }
     }
-    const fast::KernelBlock block{frames, phase_values, env_values, noise0, noise1,
+    const fast::KernelBlock block{frames, first, env_values, noise0, noise1,
                                   pcm + std::size_t{kBytesPerFrame} * first};
     kernel(plan, block, guard_counts);
   }
