@@ -38,6 +38,9 @@ struct KernelPlan {
   bool square[2] = {};
   bool shaper[2] = {};  // fm > 0
   float fm[2] = {};
+  // Two square voices sum to -2, 0 or +2, so a shaped square oscillator has
+  // only three values: the shaper's output for h = -2, 0, +2.
+  float shaped_square[2][3] = {};
   bool noisy[2] = {};  // noise != 0; a zero amount adds exactly nothing
   float noise[2] = {};
 };
@@ -52,26 +55,29 @@ struct KernelBlock {
   unsigned char* pcm = nullptr;    // 4 bytes per frame: left, then right sample
 };
 
-// The exactness guard of the vector sine.
+// The exactness guard of the vector sines.
 //
-// The sound needs float(sin(x)) with the C library's sin. SLEEF's vector
-// sine (the _u35 family) is documented to be within 3.5 ULP of the true sine;
-// glibc's sin is not promised to be correctly rounded either, and its manual
-// lists errors of up to about 1 ULP on x86-64. So the two double results may
-// differ by some 4.5 ULP. They round to the same float unless a float
-// rounding boundary (the midpoint between two adjacent floats) lies between
-// them. A vector result r is therefore accepted only if every double within
-// |r| * kSineGuardWindow of it rounds to the same float; otherwise that
-// element is recomputed with the C library's sine. The window is at least
-// 128 ULP of r (an ULP of r is at most |r| * 2^-52), which covers both
-// libraries' bounds with a wide margin, and it costs little: a random result
-// lands that close to a midpoint about once in half a million.
+// The sound needs float(sin(x)) with the C library's sin. The vector sines
+// used instead are documented to be within a few ULP of the true sine:
+// Highway's Sin within 3 ULP for |x| <= 39000, SLEEF's _u35 sines within
+// 3.5 ULP. glibc's sin is not promised to be correctly rounded either; its
+// manual lists errors of up to about 1 ULP on x86-64. So a vector result and
+// the C library's may differ by some 4.5 ULP, and they round to the same
+// float unless a float rounding boundary (the midpoint between two adjacent
+// floats) lies between them. A vector result r is therefore accepted only if
+// every double within |r| * kSineGuardWindow of it rounds to the same float;
+// otherwise that element is recomputed with the C library's sine. The window
+// is at least 128 ULP of r (an ULP of r is at most |r| * 2^-52), which covers
+// both bounds many times over, and it costs little: a random result lands
+// that close to a midpoint about once in a million.
 //
-// Arguments beyond kVectorSineLimit, infinities and NaNs always go to the
-// scalar sine: the accuracy above is documented only for bounded arguments,
-// and a NaN result never passes the check anyway. A zero result only comes
-// from a zero argument, for which both give exactly zero.
+// Arguments beyond kHighwaySineLimit use SLEEF's sine; beyond
+// kVectorSineLimit, and infinities and NaNs, always the scalar sine: the
+// accuracy above is documented only for bounded arguments, and a NaN result
+// never passes the check anyway. A zero result only comes from a zero
+// argument, which the kernels pass through as its own sine.
 inline constexpr double kSineGuardWindow = 0x1p-45;
+inline constexpr double kHighwaySineLimit = 39000.0;
 inline constexpr double kVectorSineLimit = 1e9;
 
 // How often the vector sine had to be checked against the scalar sine.

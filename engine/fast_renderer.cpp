@@ -38,11 +38,14 @@ Level LevelFunctions(SimdLevel level) {
 
 bool CanRun(SimdLevel level) {
   switch (level) {
+    // What the kernel files are compiled for (see CMakeLists.txt).
     case SimdLevel::kAvx512:
-      return __builtin_cpu_supports("avx512f");
+      return CanRun(SimdLevel::kAvx2) && __builtin_cpu_supports("avx512f") &&
+             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+             __builtin_cpu_supports("avx512bw");
     case SimdLevel::kAvx2:
-      // SLEEF's AVX2 sine uses fused multiply-adds internally.
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+             __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
     case SimdLevel::kSse2:
       return true;
   }
@@ -94,6 +97,11 @@ fast::KernelPlan PlanFor(const Patch& p) {
     plan.square[o] = osc.type == SQR;
     plan.shaper[o] = osc.fm > 0.0f;
     plan.fm[o] = osc.fm;
+    for (int i = 0; i < 3; ++i) {
+      const double h = 2.0 * (i - 1);
+      // The shaper's argument exactly as the reference forms it.
+      plan.shaped_square[o][i] = fast::SineRoundedToFloat(static_cast<float>((h * osc.fm) * kPi));
+    }
     plan.noisy[o] = !(osc.noise == 0.0f);  // NaN counts as noisy
     plan.noise[o] = osc.noise;
   }
