@@ -20,30 +20,34 @@ static_assert(HWY_TARGET == HWY_AVX2, "compile this file with the AVX2 flags");
 using Vec = __m256d;
 constexpr int kLanes = 4;
 
-Vec LoadWidened(const float* x) { return _mm256_cvtps_pd(_mm_loadu_ps(x)); }
+[[gnu::always_inline]] inline Vec LoadWidened(const float* x) {
+  return _mm256_cvtps_pd(_mm_loadu_ps(x));
+}
 
-void StoreRounded(float* out, Vec r) { _mm_storeu_ps(out, _mm256_cvtpd_ps(r)); }
+[[gnu::always_inline]] inline void StoreRounded(float* out, Vec r) {
+  _mm_storeu_ps(out, _mm256_cvtpd_ps(r));
+}
 
-Vec Magnitude(Vec x) {
+[[gnu::always_inline]] inline Vec Magnitude(Vec x) {
   return _mm256_and_pd(x, _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF)));
 }
 
 // Lanes whose magnitude exceeds limit, or NaN.
-unsigned Beyond(Vec x, double limit) {
+[[gnu::always_inline]] inline unsigned Beyond(Vec x, double limit) {
   const Vec beyond = _mm256_cmp_pd(Magnitude(x), _mm256_set1_pd(limit), _CMP_NLE_UQ);
   return static_cast<unsigned>(_mm256_movemask_pd(beyond));
 }
 
-bool InFastRange(Vec x) { return Beyond(x, kHighwaySineLimit) == 0; }
+[[gnu::always_inline]] inline bool InFastRange(Vec x) { return Beyond(x, kHighwaySineLimit) == 0; }
 
-Vec VectorSine(Vec x, bool fast) {
+[[gnu::always_inline]] inline Vec VectorSine(Vec x, bool fast) {
   const Vec r = fast ? hn::Sin(hn::Full256<double>(), hn::Vec256<double>{x}).raw
                      : Sleef_sind4_u35avx2(x);
   // sin(+-0) is +-0; Highway's sine gives +0 for both.
   return _mm256_blendv_pd(r, x, _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ));
 }
 
-unsigned GuardLanes(Vec x, Vec r) {
+[[gnu::always_inline]] inline unsigned GuardLanes(Vec x, Vec r) {
   const Vec d = _mm256_mul_pd(Magnitude(r), _mm256_set1_pd(kSineGuardWindow));
   const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(r, d));
   const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(r, d));

@@ -29,25 +29,29 @@ static_assert(HWY_TARGET == HWY_AVX3, "compile this file with the AVX-512 flags"
 using Vec = __m512d;
 constexpr int kLanes = 8;
 
-Vec LoadWidened(const float* x) { return _mm512_cvtps_pd(_mm256_loadu_ps(x)); }
+[[gnu::always_inline]] inline Vec LoadWidened(const float* x) {
+  return _mm512_cvtps_pd(_mm256_loadu_ps(x));
+}
 
-void StoreRounded(float* out, Vec r) { _mm256_storeu_ps(out, _mm512_cvtpd_ps(r)); }
+[[gnu::always_inline]] inline void StoreRounded(float* out, Vec r) {
+  _mm256_storeu_ps(out, _mm512_cvtpd_ps(r));
+}
 
 // Lanes whose magnitude exceeds limit, or NaN.
-unsigned Beyond(Vec x, double limit) {
+[[gnu::always_inline]] inline unsigned Beyond(Vec x, double limit) {
   return _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(limit), _CMP_NLE_UQ);
 }
 
-bool InFastRange(Vec x) { return Beyond(x, kHighwaySineLimit) == 0; }
+[[gnu::always_inline]] inline bool InFastRange(Vec x) { return Beyond(x, kHighwaySineLimit) == 0; }
 
-Vec VectorSine(Vec x, bool fast) {
+[[gnu::always_inline]] inline Vec VectorSine(Vec x, bool fast) {
   const Vec r = fast ? hn::Sin(hn::Full512<double>(), hn::Vec512<double>{x}).raw
                      : Sleef_sind8_u35avx512f(x);
   // sin(+-0) is +-0; Highway's sine gives +0 for both.
   return _mm512_mask_blend_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ), r, x);
 }
 
-unsigned GuardLanes(Vec x, Vec r) {
+[[gnu::always_inline]] inline unsigned GuardLanes(Vec x, Vec r) {
   const Vec d = _mm512_mul_pd(_mm512_abs_pd(r), _mm512_set1_pd(kSineGuardWindow));
   const __m256 lo = _mm512_cvtpd_ps(_mm512_sub_pd(r, d));
   const __m256 hi = _mm512_cvtpd_ps(_mm512_add_pd(r, d));
