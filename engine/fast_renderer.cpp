@@ -1,5 +1,6 @@
 #include "engine/fast_renderer.hpp"
 
+#include <array>
 #include <cstring>
 
 #include "engine/fast_kernel.hpp"
@@ -14,7 +15,30 @@ float SineRoundedToFloat(float x) { return static_cast<float>(Sine(x)); }
 
 namespace {
 
+// The envelope's product of two floats is exact in double, so rounding it to
+// single is the same as the single-precision multiplication.
 constexpr float kEnvelopeFactorSingle = static_cast<float>(kEnvelopeFactor);
+
+// The envelope is the same in every render, but each value depends on the
+// one before. Its value at every kEnvelopeStride-th frame is computed once,
+// so that a block's envelope can run as independent chains.
+constexpr int kEnvelopeStride = 128;
+constexpr int kChains = fast::kBlockFrames / kEnvelopeStride;
+static_assert(kChains * kEnvelopeStride == fast::kBlockFrames);
+constexpr int kEnvelopeCheckpoints = (kRenderFrames + kEnvelopeStride - 1) / kEnvelopeStride;
+
+const float* EnvelopeCheckpoints() {
+  static const std::array<float, kEnvelopeCheckpoints> checkpoints = [] {
+    std::array<float, kEnvelopeCheckpoints> table{};
+    float env = 1.0f;
+    for (int k = 0; k < kRenderFrames; ++k) {
+      if (k % kEnvelopeStride == 0) table[k / kEnvelopeStride] = env;
+      env = env * kEnvelopeFactorSingle;
+    }
+    return table;
+  }();
+  return checkpoints.data();
+}
 
 using Kernel = void (*)(const fast::KernelPlan&, const fast::KernelBlock&, fast::SineCounts&);
 using Sines = void (*)(const float*, float*, int, fast::SineCounts&);
@@ -167,16 +191,24 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
   alignas(64) float noise0[fast::kBlockFrames];
   alignas(64) float noise1[fast::kBlockFrames];
 
-  float env = 1.0f;
+  const float* const checkpoints = EnvelopeCheckpoints();
   auto* pcm = reinterpret_cast<unsigned char*>(buffer.values);
   for (int first = 0; first < kRenderFrames; first += fast::kBlockFrames) {
     const int frames = kRenderFrames - first < fast::kBlockFrames ? kRenderFrames - first
                                                                    : fast::kBlockFrames;
-    // The serial recurrences. The envelope's product of two floats is exact
-    // in double, so rounding it to single is the single multiplication.
-    for (int k = 0; k < frames; ++k) {
-      env_values[k] = env;
-      env = env * kEnvelopeFactorSingle;
+    // The envelope, as eight chains of kEnvelopeStride frames each, started
+    // from their checkpoints, so that they overlap instead of waiting on one
+    // another.
+    float env[kChains];
+    for (int c = 0; c < kChains; ++c) {
+      const int checkpoint = first / kEnvelopeStride + c;
+      env[c] = checkpoint < kEnvelopeCheckpoints ? checkpoints[checkpoint] : 0.0f;
+    }
+    for (int j = 0; j < kEnvelopeStride; ++j) {
+      for (int c = 0; c < kChains; ++c) {
+        env_values[c * kEnvelopeStride + j] = env[c];
+        env[c] = env[c] * kEnvelopeFactorSingle;
+      }
     }
     if (noisy) {
       for (int k = 0; k < frames; ++k) {
