@@ -73,7 +73,9 @@ void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer
     frame[0] = static_cast<float>(frame[0] + e);
     frame[1] = static_cast<float>(frame[1] + e);
     env = static_cast<float>(env * kEnvelopeFactor);
-    // Accumulated, never k * inc: the rounding of the running sum is part of the sound.
+    // Accumulated, as the sound is defined. The sum is in fact never rounded
+    // (a float increment times k < 2^19 fits in a double), which RenderFast
+    // relies on to compute k * inc instead.
     phase += inc;
   }
   ConvertToPcm(buffer);
