@@ -61,8 +61,9 @@ struct KernelBlock {
 // used instead are documented to be within a few ULP of the true sine:
 // Highway's Sin within 3 ULP for |x| <= 39000, SLEEF's _u35 sines within
 // 3.5 ULP. glibc's sin is not promised to be correctly rounded either; its
-// manual lists errors of up to about 1 ULP on x86-64. So a vector result and
-// the C library's may differ by some 4.5 ULP, and they round to the same
+// manual's table of known errors lists about 1 ULP for it on x86-64. So a
+// vector result and the C library's may differ by some 4.5 ULP (or a little
+// more on a CPU whose glibc variant errs more), and they round to the same
 // float unless a float rounding boundary (the midpoint between two adjacent
 // floats) lies between them. A vector result r is therefore accepted only if
 // every double within |r| * kSineGuardWindow of it rounds to the same float;
@@ -75,12 +76,13 @@ struct KernelBlock {
 // kVectorSineLimit, and infinities and NaNs, always the scalar sine: the
 // accuracy above is documented only for bounded arguments, and a NaN result
 // never passes the check anyway. A zero result only comes from a zero
-// argument, which the kernels pass through as its own sine.
+// argument, whose sine is that zero, sign included; Highway's sine drops the
+// sign, so its kernels pass a zero argument through.
 inline constexpr double kSineGuardWindow = 0x1p-45;
 inline constexpr double kHighwaySineLimit = 39000.0;
 inline constexpr double kVectorSineLimit = 1e9;
 
-// How often the vector sine had to be checked against the scalar sine.
+// Sines computed, and how many of them the guard sent to the scalar sine.
 struct SineCounts {
   std::uint64_t total = 0;
   std::uint64_t scalar = 0;
