@@ -3,8 +3,9 @@ BUILD_DIR   ?= build
 BENCH_DIR   ?= build-release
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+BENCH_ARGS  ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench corpus clean
 
 all: build
 
@@ -28,7 +29,13 @@ test: build
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target quibbet_bench
-	$(BENCH_DIR)/bench/quibbet_bench
+	$(BENCH_DIR)/bench/quibbet_bench $(BENCH_ARGS)
+
+# Every PCM byte of the fast render against the reference, whole corpus.
+corpus: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
+	$(BENCH_DIR)/tests/fast_render_corpus
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR)

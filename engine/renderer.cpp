@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/fast_renderer.hpp"
+
 namespace quibbet {
 
 NoiseGenerator noise_generator;
@@ -71,7 +73,9 @@ void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer
     frame[0] = static_cast<float>(frame[0] + e);
     frame[1] = static_cast<float>(frame[1] + e);
     env = static_cast<float>(env * kEnvelopeFactor);
-    // Accumulated, never k * inc: the rounding of the running sum is part of the sound.
+    // Accumulated, as the sound is defined. The sum is in fact never rounded
+    // (a float increment times k < 2^19 fits in a double), which RenderFast
+    // relies on to compute k * inc instead.
     phase += inc;
   }
   ConvertToPcm(buffer);
@@ -80,7 +84,7 @@ void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer
 void RenderSound() {
   std::printf("Tone = %d\n", patch.tone);
   std::fflush(stdout);
-  RenderReference(patch, noise_generator, sample_buffer);
+  RenderFast(patch, noise_generator, sample_buffer);
 }
 
 }  // namespace quibbet

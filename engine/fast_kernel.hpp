@@ -1,0 +1,103 @@
+// What the fast render hands to its per-instruction-set kernels.
+//
+// The kernels are compiled once per instruction set (SSE2, AVX2, AVX-512)
+// with that set's -m flags. Such a translation unit must not define or use
+// any inline function with external linkage (class member functions, most of
+// <cmath>'s C++ overloads): the linker keeps one copy of each, and the copy
+// it keeps might be the AVX-512 one, which would then run on every CPU. So
+// this header holds plain data and declarations only.
+#pragma once
+
+#include <cstdint>
+
+namespace quibbet::fast {
+
+// Frames per block: the serial pass and the vector passes take turns on
+// blocks small enough to stay in the first-level cache.
+inline constexpr int kBlockFrames = 1024;
+
+// Most distinct voices a patch can need: each oscillator's detuned voice
+// and the base voice, which both oscillators may share.
+inline constexpr int kMaxVoices = 4;
+
+enum class VoiceKind : std::int32_t { kSaw, kSin };
+
+// The patch, resolved once per render into what the vector passes need.
+struct KernelPlan {
+  // Phase increment per frame: a float widened to double.
+  double increment = 0.0;
+
+  // Distinct waveform evaluations per frame; SQR uses the sawtooth's values.
+  int voice_count = 0;
+  VoiceKind voice_kind[kMaxVoices] = {};
+  float voice_ratio[kMaxVoices] = {};
+
+  // Per oscillator: which voices it sums, and how it shapes and adds noise.
+  int detuned_voice[2] = {};
+  int base_voice[2] = {};
+  bool square[2] = {};
+  bool shaper[2] = {};  // fm > 0
+  float fm[2] = {};
+  // Two square voices sum to -2, 0 or +2, so a shaped square oscillator has
+  // only three values: the shaper's output for h = -2, 0, +2.
+  float shaped_square[2][3] = {};
+  bool noisy[2] = {};  // noise != 0; a zero amount adds exactly nothing
+  float noise[2] = {};
+};
+
+// One block of the serial pass's results, and where its PCM goes.
+struct KernelBlock {
+  int frames = 0;                  // 1..kBlockFrames
+  int first_frame = 0;             // frame number of the block's first frame
+  const float* env = nullptr;      // envelope, per frame
+  const float* noise0 = nullptr;   // noise values of oscillator 0, if noisy
+  const float* noise1 = nullptr;   // noise values of oscillator 1, if noisy
+  unsigned char* pcm = nullptr;    // 4 bytes per frame: left, then right sample
+};
+
+// The exactness guard of the vector sines.
+//
+// The sound needs float(sin(x)) with the C library's sin. The vector sines
+// used instead are documented to be within a few ULP of the true sine:
+// Highway's Sin within 3 ULP for |x| <= 39000, SLEEF's _u35 sines within
+// 3.5 ULP. glibc's sin is not promised to be correctly rounded either; its
+// manual's table of known errors lists about 1 ULP for it on x86-64. So a
+// vector result and the C library's may differ by some 4.5 ULP (or a little
+// more on a CPU whose glibc variant errs more), and they round to the same
+// float unless a float rounding boundary (the midpoint between two adjacent
+// floats) lies between them. A vector result r is therefore accepted only if
+// every double within |r| * kSineGuardWindow of it rounds to the same float;
+// otherwise that element is recomputed with the C library's sine. The window
+// is at least 128 ULP of r (an ULP of r is at most |r| * 2^-52), which covers
+// both bounds many times over, and it costs little: a random result lands
+// that close to a midpoint about once in a million.
+//
+// Arguments beyond kHighwaySineLimit use SLEEF's sine; beyond
+// kVectorSineLimit, and infinities and NaNs, always the scalar sine: the
+// accuracy above is documented only for bounded arguments, and a NaN result
+// never passes the check anyway. A zero result only comes from a zero
+// argument, whose sine is that zero, sign included; Highway's sine drops the
+// sign, so its kernels pass a zero argument through.
+inline constexpr double kSineGuardWindow = 0x1p-45;
+inline constexpr double kHighwaySineLimit = 39000.0;
+inline constexpr double kVectorSineLimit = 1e9;
+
+// Sines computed, and how many of them the guard sent to the scalar sine.
+struct SineCounts {
+  std::uint64_t total = 0;
+  std::uint64_t scalar = 0;
+};
+
+// Each kernel renders one block; each sine routine computes
+// out[i] = float(Sine(x[i])) for n values, exactly.
+void KernelSse2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+void KernelAvx2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+void KernelAvx512(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+void SinesSse2(const float* x, float* out, int n, SineCounts& counts);
+void SinesAvx2(const float* x, float* out, int n, SineCounts& counts);
+void SinesAvx512(const float* x, float* out, int n, SineCounts& counts);
+
+// The scalar sine the vector results are checked against (engine/voice.cpp).
+float SineRoundedToFloat(float x);
+
+}  // namespace quibbet::fast
