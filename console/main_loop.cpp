@@ -30,6 +30,13 @@ constexpr OscEdit kOscEdits[] = {
     {Key::Y, [](Osc& o) { o.noise = Step(o.noise, kNoiseStep); }},
 };
 
+// Any 32-bit tone is valid; stepping past either end wraps rather than
+// overflowing, which would be undefined behaviour.
+std::int32_t StepTone(std::int32_t tone, std::int32_t by) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(tone) +
+                                   static_cast<std::uint32_t>(by));
+}
+
 }  // namespace
 
 float Step(float value, double step) {
@@ -59,11 +66,11 @@ PassResult RunPass(const KeysDown& down, const Actions& actions) {
   Osc& osc = patch.osc[stick == 1 ? 1 : 0];
   if (Down(down, Key::O)) {
     actions.draw_screen();
-    patch.tone -= 1;
+    patch.tone = StepTone(patch.tone, -1);
   }
   if (Down(down, Key::P)) {
     actions.draw_screen();
-    patch.tone += 1;
+    patch.tone = StepTone(patch.tone, +1);
   }
   if (Down(down, Key::One)) {
     actions.draw_screen();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,14 @@ TEST_F(Pass, HoldingPRaisesOncePerPassAndTheScreenLagsOneBehind) {
   EXPECT_EQ(calls.size(), 5u);
   for (int pass = 0; pass < 60; ++pass) RunPass(Keys({Key::O}), kRecorder);
   EXPECT_EQ(patch.tone, -45) << "no clamp";
+
+  // Past either end of the 32-bit range the tone wraps; the sanitizer build
+  // fails here if the step overflows instead.
+  patch.tone = std::numeric_limits<std::int32_t>::max();
+  RunPass(Keys({Key::P}), kRecorder);
+  EXPECT_EQ(patch.tone, std::numeric_limits<std::int32_t>::min());
+  RunPass(Keys({Key::O}), kRecorder);
+  EXPECT_EQ(patch.tone, std::numeric_limits<std::int32_t>::max());
 }
 
 TEST_F(Pass, StepsAreAddedInDoubleAndRoundedOnceToSingle) {
