@@ -88,12 +88,5 @@ TEST(ReplaceFile, FailedWriteKeepsThePreviousFile) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
 }
 
-TEST(ReportSaveFailure, PrintsOneLineNamingFileAndReasonOnlyOnFailure) {
-  testing::internal::CaptureStdout();
-  ReportSaveFailure("out.wav", FileResult{"Permission denied"});
-  ReportSaveFailure("import.txt", FileResult{});
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "out.wav: Permission denied\n");
-}
-
 }  // namespace
 }  // namespace quibbet

@@ -2,191 +2,134 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 
 namespace quibbet {
 namespace {
 
-Decoded KeyEvent(Key key, KeyAction action = KeyAction::Press, bool one_shot = false) {
+constexpr const char* kNames[] = {"Esc", "F5", "Space", "F7", "F8", "O", "P", "1", "2",
+                                  "A",   "S",  "D",     "Q",  "W",  "E", "R", "T", "Y"};
+static_assert(std::size(kNames) == kKeyCount);
+
+// One word of a script: a key name pressed, with "+" repeated, "^" released
+// or "." typed (a character, which no release follows); or another event.
+void Feed(Keyboard& kb, const std::string& word) {
+  using Kind = Decoded::Kind;
+  static constexpr struct {
+    const char* name;
+    Kind kind;
+  } kOthers[] = {{"focus-in", Kind::FocusIn},       {"focus-out", Kind::FocusOut},
+                 {"flags", Kind::KittyFlags},       {"attributes", Kind::DeviceAttributes},
+                 {"suspend", Kind::Suspend},        {"ignored", Kind::Ignored}};
   Decoded d;
-  d.kind = Decoded::Kind::KeyEvent;
-  d.key = key;
-  d.action = action;
-  d.one_shot = one_shot;
   d.consumed = 1;
-  return d;
-}
-
-Decoded Press(Key key) { return KeyEvent(key, KeyAction::Press); }
-Decoded Repeat(Key key) { return KeyEvent(key, KeyAction::Repeat); }
-Decoded Release(Key key) { return KeyEvent(key, KeyAction::Release); }
-Decoded Typed(Key key) { return KeyEvent(key, KeyAction::Press, true); }
-
-Decoded Of(Decoded::Kind kind) {
-  Decoded d;
-  d.kind = kind;
-  d.consumed = 1;
-  return d;
-}
-
-// Runs one pass and names the keys down in it, in the main loop's order.
-std::string Pass(Keyboard& keyboard) {
-  static constexpr const char* kNames[] = {"Esc", "F5", "Space", "F7", "F8", "O", "P",
-                                           "1",   "2",  "A",     "S",  "D",  "Q", "W",
-                                           "E",   "R",  "T",     "Y"};
-  static_assert(std::size(kNames) == kKeyCount);
-  keyboard.BeginPass();
-  std::string down;
-  for (std::size_t k = 0; k < kKeyCount; ++k) {
-    if (keyboard.KeyDown(static_cast<Key>(k))) down += (down.empty() ? "" : " ") + std::string(kNames[k]);
+  for (const auto& other : kOthers) {
+    if (word == other.name) {
+      d.kind = other.kind;
+      return kb.Feed(d);
+    }
   }
-  return down;
+  const std::string name = word.substr(0, word.find_first_of("+^."));
+  const auto at = std::find(std::begin(kNames), std::end(kNames), name);
+  ASSERT_NE(at, std::end(kNames)) << word;
+  d.kind = Kind::KeyEvent;
+  d.key = static_cast<Key>(at - std::begin(kNames));
+  d.action = word.ends_with("+") ? KeyAction::Repeat
+             : word.ends_with("^") ? KeyAction::Release
+                                   : KeyAction::Press;
+  d.one_shot = word.ends_with(".");
+  kb.Feed(d);
 }
 
-TEST(KeyboardWithReleases, HeldKeyIsDownEveryPassUntilReleased) {
+// Events fed between two passes, then the keys down in the second, named in
+// the main loop's order.
+struct Step {
+  const char* events;
+  const char* down;
+};
+
+// Plays the steps and returns whether the keyboard is idle afterwards.
+bool Play(Keyboard& kb, std::initializer_list<Step> steps) {
+  int pass = 0;
+  for (const Step& s : steps) {
+    std::istringstream words(s.events);
+    for (std::string w; words >> w;) Feed(kb, w);
+    kb.BeginPass();
+    std::string down;
+    for (std::size_t k = 0; k < kKeyCount; ++k)
+      if (kb.KeyDown(static_cast<Key>(k))) down += (down.empty() ? "" : " ") + std::string(kNames[k]);
+    EXPECT_EQ(down, s.down) << "pass " << pass << " after \"" << s.events << "\"";
+    ++pass;
+  }
+  return kb.Idle();
+}
+
+TEST(KeyboardWithReleases, HeldKeyIsDownEveryPassUntilReleasedRepeatOrNot) {
   Keyboard kb(true);
   EXPECT_TRUE(kb.reports_releases());
   EXPECT_TRUE(kb.Idle());
-  kb.Feed(Press(Key::P));
-  EXPECT_FALSE(kb.Idle());
-  EXPECT_EQ(Pass(kb), "P");
-  EXPECT_EQ(Pass(kb), "P");
-  kb.Feed(Repeat(Key::P));
-  EXPECT_EQ(Pass(kb), "P");
-  kb.Feed(Release(Key::P));
-  EXPECT_EQ(Pass(kb), "");
-  EXPECT_TRUE(kb.Idle());
+  EXPECT_FALSE(Play(kb, {{"P", "P"}, {"", "P"}, {"P+", "P"}}));
+  EXPECT_TRUE(Play(kb, {{"P^", ""}}));
+  // A repeat without a press, as when a shortcut's modifier is let go while
+  // the key stays down, is held too; a release of a key never pressed is nothing.
+  EXPECT_FALSE(Play(kb, {{"W+", "W"}, {"", "W"}, {"Q^", "W"}}));
 }
 
-TEST(KeyboardWithReleases, TapBetweenPassesActsOnce) {
+TEST(KeyboardWithReleases, TapsBetweenPassesActInOnePassAndKeysHeldTogetherInTheSame) {
   Keyboard kb(true);
-  kb.Feed(Press(Key::Two));
-  kb.Feed(Release(Key::Two));
-  EXPECT_EQ(Pass(kb), "2");
-  EXPECT_EQ(Pass(kb), "");
-  // Tapped twice within one pass still acts in that pass only: state, not events.
-  kb.Feed(Press(Key::A));
-  kb.Feed(Release(Key::A));
-  kb.Feed(Press(Key::A));
-  kb.Feed(Release(Key::A));
-  EXPECT_EQ(Pass(kb), "A");
-  EXPECT_EQ(Pass(kb), "");
-  // Released and pressed again between passes: still held.
-  kb.Feed(Press(Key::O));
-  EXPECT_EQ(Pass(kb), "O");
-  kb.Feed(Release(Key::O));
-  kb.Feed(Press(Key::O));
-  EXPECT_EQ(Pass(kb), "O");
-  EXPECT_EQ(Pass(kb), "O");
-}
-
-TEST(KeyboardWithReleases, KeysHeldTogetherAreAllDownInOnePass) {
-  Keyboard kb(true);
-  kb.Feed(Press(Key::A));
-  kb.Feed(Press(Key::Two));
-  kb.Feed(Press(Key::F5));
-  kb.Feed(Press(Key::Space));
-  EXPECT_EQ(Pass(kb), "F5 Space 2 A");
-  kb.Feed(Release(Key::F5));
-  EXPECT_EQ(Pass(kb), "Space 2 A");
-}
-
-TEST(KeyboardWithReleases, RepeatWithoutPressCountsAsHeld) {
-  // As when a shortcut modifier is let go while the key stays down.
-  Keyboard kb(true);
-  kb.Feed(Repeat(Key::W));
-  EXPECT_EQ(Pass(kb), "W");
-  EXPECT_EQ(Pass(kb), "W");
-  kb.Feed(Release(Key::Q));  // a release of a key never pressed changes nothing
-  EXPECT_EQ(Pass(kb), "W");
+  EXPECT_TRUE(Play(kb, {{"2 2^", "2"},
+                        {"", ""},
+                        {"A A^ A A^", "A"},  // state, not events: once
+                        {"", ""},
+                        {"O", "O"},
+                        {"O^ O", "O"},  // released and pressed again: still held
+                        {"", "O"},
+                        {"O^", ""},
+                        {"A 2 F5 Space", "F5 Space 2 A"},
+                        {"F5^", "Space 2 A"},
+                        {"Space^ 2^ A^", ""}}));
 }
 
 TEST(KeyboardWithReleases, PlainCharactersAreTapsAndNeverStick) {
   // Pasted text arrives as characters, with no release to follow.
   Keyboard kb(true);
-  kb.Feed(Typed(Key::P));
-  kb.Feed(Typed(Key::P));
-  EXPECT_EQ(Pass(kb), "P");
-  EXPECT_EQ(Pass(kb), "");
-  EXPECT_TRUE(kb.Idle());
+  EXPECT_TRUE(Play(kb, {{"P. P.", "P"}, {"", ""}}));
 }
 
-TEST(KeyboardWithReleases, FocusLossReleasesEverythingButKeepsTaps) {
+TEST(KeyboardWithReleases, FocusLossOrResumeReleasesEverythingButKeepsTapsAndNothingElseCounts) {
   Keyboard kb(true);
-  kb.Feed(Press(Key::P));
-  kb.Feed(Press(Key::Y));
-  EXPECT_EQ(Pass(kb), "P Y");
-  kb.Feed(Press(Key::S));
-  kb.Feed(Of(Decoded::Kind::FocusOut));  // the releases went to another window
-  EXPECT_EQ(Pass(kb), "S");
-  EXPECT_EQ(Pass(kb), "");
-  EXPECT_TRUE(kb.Idle());
-
-  kb.Feed(Press(Key::D));
-  EXPECT_EQ(Pass(kb), "D");
+  EXPECT_TRUE(Play(kb, {{"P Y", "P Y"}, {"S focus-out", "S"}, {"", ""}}));
+  EXPECT_FALSE(Play(kb, {{"D", "D"}}));
   kb.ReleaseAll();  // resumed from suspension
-  EXPECT_EQ(Pass(kb), "");
-}
-
-TEST(KeyboardWithReleases, OtherEventsChangeNothing) {
-  Keyboard kb(true);
-  kb.Feed(Press(Key::R));
-  for (const auto kind : {Decoded::Kind::Ignored, Decoded::Kind::FocusIn,
-                          Decoded::Kind::KittyFlags, Decoded::Kind::DeviceAttributes,
-                          Decoded::Kind::Suspend}) {
-    kb.Feed(Of(kind));
-  }
-  EXPECT_EQ(Pass(kb), "R");
-  EXPECT_EQ(Pass(kb), "R");
+  EXPECT_TRUE(Play(kb, {{"", ""}}));
+  EXPECT_FALSE(Play(kb, {{"R ignored focus-in flags attributes suspend", "R"}, {"", "R"}}));
 }
 
 TEST(KeyboardWithoutReleases, EachEventIsDownForOnePassInArrivalOrder) {
   Keyboard kb(false);
   EXPECT_FALSE(kb.reports_releases());
-  for (const Key k : {Key::Two, Key::A, Key::P, Key::P, Key::P, Key::Two, Key::Escape})
-    kb.Feed(Typed(k));
-  EXPECT_FALSE(kb.Idle());
-  EXPECT_EQ(Pass(kb), "2");
-  EXPECT_EQ(Pass(kb), "A");
-  EXPECT_EQ(Pass(kb), "P");
-  EXPECT_EQ(Pass(kb), "P");
-  EXPECT_EQ(Pass(kb), "P");
-  EXPECT_EQ(Pass(kb), "2");
-  EXPECT_FALSE(kb.Idle());
-  EXPECT_EQ(Pass(kb), "Esc");
-  EXPECT_EQ(Pass(kb), "");
-  EXPECT_TRUE(kb.Idle());
-}
-
-TEST(KeyboardWithoutReleases, EventsArrivingBetweenPassesJoinTheQueue) {
-  Keyboard kb(false);
-  kb.Feed(Press(Key::F7));
-  kb.Feed(Repeat(Key::F7));
-  EXPECT_EQ(Pass(kb), "F7");
-  kb.Feed(Press(Key::Q));
-  kb.Feed(Release(Key::F7));  // cannot come from such a terminal; not an event
-  EXPECT_EQ(Pass(kb), "F7");
-  EXPECT_EQ(Pass(kb), "Q");
-  kb.Feed(Of(Decoded::Kind::FocusOut));
-  kb.Feed(Of(Decoded::Kind::Suspend));
-  EXPECT_EQ(Pass(kb), "");
+  EXPECT_FALSE(Play(kb, {{"2. A. P. P. P. 2. Esc.", "2"}, {"", "A"}, {"", "P"}, {"", "P"}, {"", "P"},
+                         {"", "2"}}));
+  EXPECT_TRUE(Play(kb, {{"", "Esc"}, {"", ""}}));
+  // A release cannot come from such a terminal and is no event; nor are the others.
+  EXPECT_TRUE(Play(kb, {{"F7 F7+", "F7"}, {"Q F7^", "F7"}, {"", "Q"}, {"focus-out suspend", ""}}));
 }
 
 TEST(KeyboardWithoutReleases, FullQueueDropsTheNewest) {
   Keyboard kb(false);
   // Wrap the ring once before filling it, so indices go round.
-  for (int i = 0; i < 100; ++i) kb.Feed(Typed(Key::D));
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(Pass(kb), "D");
+  for (int i = 0; i < 100; ++i) Feed(kb, "D.");
+  for (int i = 0; i < 100; ++i) Play(kb, {{"", "D"}});
   for (std::size_t i = 0; i < Keyboard::kQueueCapacity; ++i) {
     EXPECT_FALSE(kb.Full());
-    kb.Feed(Typed(i % 2 ? Key::T : Key::Y));
+    Feed(kb, i % 2 ? "T." : "Y.");
   }
   EXPECT_TRUE(kb.Full());
-  kb.Feed(Typed(Key::Escape));
-  for (std::size_t i = 0; i < Keyboard::kQueueCapacity; ++i)
-    ASSERT_EQ(Pass(kb), i % 2 ? "T" : "Y") << "pass " << i;
-  EXPECT_EQ(Pass(kb), "");
-  EXPECT_TRUE(kb.Idle());
+  Feed(kb, "Esc.");
+  for (std::size_t i = 0; i < Keyboard::kQueueCapacity; ++i) Play(kb, {{"", i % 2 ? "T" : "Y"}});
+  EXPECT_TRUE(Play(kb, {{"", ""}}));
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ TEST_F(Pass, SelectionChangedInAPassTakesEffectFromTheNextPass) {
   EXPECT_EQ(patch.osc[0].type, SAW);
 
   RunPass(Keys({Key::W}), kRecorder);
-  EXPECT_EQ(patch.osc[0].detune, Step(1.01f, 0.001));
+  EXPECT_EQ(patch.osc[0].detune, 1.011f);
   EXPECT_EQ(patch.osc[1].detune, 0.997f);
 }
 
@@ -123,26 +123,18 @@ TEST_F(Pass, HoldingPRaisesOncePerPassAndTheScreenLagsOneBehind) {
 }
 
 TEST_F(Pass, StepsAreAddedInDoubleAndRoundedOnceToSingle) {
-  // From FM 2.5, 25 steps of the double 0.1 leave about 1.356e-7: above zero,
-  // so the shaper stays on, yet the screen shows 0.000000. Steps of the float
-  // 0.1f land elsewhere.
+  // From FM 2.5, 25 steps of the double 0.1 leave 1.356e-7 (steps of the
+  // float 0.1f would leave 1.341e-7): above zero, so the shaper stays on,
+  // yet the screen shows 0.000000.
   for (int pass = 0; pass < 25; ++pass) RunPass(Keys({Key::E}), kRecorder);
-  EXPECT_GT(patch.osc[0].fm, 1.3e-7f);
-  EXPECT_LT(patch.osc[0].fm, 1.4e-7f);
-  float float_steps = 2.5f;
-  for (int i = 0; i < 25; ++i) float_steps -= 0.1f;
-  EXPECT_NE(patch.osc[0].fm, float_steps);
+  EXPECT_EQ(patch.osc[0].fm, 0x1.233334p-23f);
   EXPECT_NE(FormatScreen(patch, 0).find("FM = 0.000000"), std::string::npos);
   RunPass(Keys({Key::E}), kRecorder);
-  EXPECT_LT(patch.osc[0].fm, -0.099f);
-  EXPECT_GT(patch.osc[0].fm, -0.101f);
-
-  // Each step is the one rounding of (double)field + step.
-  const float detune = patch.osc[0].detune;
+  EXPECT_EQ(patch.osc[0].fm, -0x1.999976p-4f);  // -0.09999987, not -0.1f
   RunPass(Keys({Key::Q}), kRecorder);
-  EXPECT_EQ(patch.osc[0].detune, static_cast<float>(static_cast<double>(detune) - 0.001));
+  EXPECT_EQ(patch.osc[0].detune, 1.009f);
   RunPass(Keys({Key::Y, Key::Y}), kRecorder);
-  EXPECT_EQ(patch.osc[0].noise, static_cast<float>(0.0 + 0.01));
+  EXPECT_EQ(patch.osc[0].noise, 0.01f);
 }
 
 }  // namespace

@@ -10,11 +10,11 @@
 namespace quibbet {
 namespace {
 
-TEST(EncodeParams, DefaultPatchRowsWithCrLf) {
-  EXPECT_EQ(EncodeParams(Patch{}),
-            "{1, 1.010000, 2.500000, 0.000000 },\r\n"
-            "{1, 0.997000, 2.799999, 0.000000 },\r\n");
-}
+constexpr char kDefaultRows[] =
+    "{1, 1.010000, 2.500000, 0.000000 },\r\n"
+    "{1, 0.997000, 2.799999, 0.000000 },\r\n";
+
+TEST(EncodeParams, DefaultPatchRowsWithCrLf) { EXPECT_EQ(EncodeParams(Patch{}), kDefaultRows); }
 
 // Edits arrive as double-precision steps rounded back to single.
 float Step(float value, double by) { return static_cast<float>(value + by); }
@@ -45,16 +45,12 @@ TEST(EncodeParams, LargeValuesPrintInFull) {
             std::string::npos);
 }
 
-TEST(EncodeParams, IgnoresTheLocale) {
-  // A locale with a decimal comma, if the machine has one; C.UTF-8 otherwise
-  // still proves the call has no effect on the output.
-  const char* before = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = before ? before : "C";
-  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) std::setlocale(LC_ALL, "C.UTF-8");
+TEST(EncodeParams, IgnoresALocaleWithADecimalComma) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "this machine has no de_DE.UTF-8";
   const std::string text = EncodeParams(Patch{});
   std::setlocale(LC_ALL, saved.c_str());
-  EXPECT_EQ(text, EncodeParams(Patch{}));
-  EXPECT_EQ(text.find(','), text.find(", "));
+  EXPECT_EQ(text, kDefaultRows);
 }
 
 TEST(SaveParam, WritesTheCurrentPatchAndReplacesTheFile) {

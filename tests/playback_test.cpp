@@ -1,18 +1,11 @@
 // Playback heard through a real sound server: a private PulseAudio with a null
 // sink, whose monitor is captured with parec and compared byte for byte with
 // the render. playback_probe plays on a script, as the main loop would.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -22,14 +15,15 @@
 #include <vector>
 
 #include "engine/renderer.hpp"
-#include "test_util.hpp"
-
-extern char** environ;
+#include "process_util.hpp"
 
 namespace quibbet {
 namespace {
 
-using Env = std::map<std::string, std::string>;  // an empty value unsets
+using test::Child;
+using test::Env;
+using test::SleepMs;
+using test::WaitUntil;
 
 constexpr double kBytesPerNs = kFramesPerSecond * kBytesPerFrame / 1e9;
 
@@ -37,81 +31,6 @@ std::int64_t NowNs() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);
   return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// A child process that is stopped, and reaped, when this goes out of scope,
-// and killed by the kernel if the test itself dies, so no daemon outlives it.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const Env& env, int out_fd, int err_fd) {
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string s = *e;
-      if (!env.contains(s.substr(0, s.find('=')))) env_strings.push_back(s);
-    }
-    for (const auto& [key, value] : env)
-      if (!value.empty()) env_strings.push_back(key + "=" + value);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    for (const auto& e : env_strings) envp.push_back(const_cast<char*>(e.c_str()));
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ == 0) {  // only async-signal-safe calls from here to exec
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (::getppid() != parent) ::_exit(127);
-      const int null_fd = ::open("/dev/null", O_RDWR);
-      ::dup2(null_fd, 0);
-      ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
-      ::dup2(err_fd >= 0 ? err_fd : null_fd, 2);
-      ::execvpe(args[0], args.data(), envp.data());
-      ::_exit(127);
-    }
-  }
-  ~Child() { Stop(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Exit status, or -1 while it runs.
-  int Poll() {
-    if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0 ? -1 : ExitCode();
-  }
-
-  int Wait() {
-    if (pid_ > 0 && ::waitpid(pid_, &status_, 0) == pid_) pid_ = -1;
-    return ExitCode();
-  }
-
-  // SIGTERM, then SIGKILL if it has not gone within two seconds.
-  int Stop() {
-    if (pid_ <= 0) return ExitCode();
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && Poll() < 0; ++i) SleepMs(10);
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
-    return Wait();
-  }
-
- private:
-  int ExitCode() const {
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
-  }
-
-  pid_t pid_ = -1;
-  int status_ = 0;
-};
-
-int OpenForWrite(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-}
-
-// Runs a command to its end; its exit status.
-int RunToEnd(const std::vector<std::string>& argv, const Env& env) {
-  return Child(argv, env, -1, -1).Wait();
 }
 
 // What parec delivered, with the time each read arrived.
@@ -229,47 +148,45 @@ double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm,
 class PrivateServer {
  public:
   PrivateServer() {
-    server_env_ = {{"HOME", dir_.path()},
-                   {"XDG_RUNTIME_DIR", dir_.path()},
-                   {"XDG_CONFIG_HOME", dir_ / "config"},
-                   {"PULSE_SERVER", ""}};
+    const Env server_env = {{"HOME", dir_.path()},
+                            {"XDG_RUNTIME_DIR", dir_.path()},
+                            {"XDG_CONFIG_HOME", dir_ / "config"},
+                            {"PULSE_SERVER", ""}};
     // norewinds: otherwise the monitor loses the first frames of a stream.
-    const int log_fd = OpenForWrite(dir_ / "pulseaudio.log");
+    const int log_fd = ::open((dir_ / "pulseaudio.log").c_str(), O_WRONLY | O_CREAT, 0644);
     server_ = std::make_unique<Child>(
         std::vector<std::string>{
             "pulseaudio", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "-n",
             "--load=module-native-protocol-unix socket=" + dir_ / "native" + " auth-anonymous=1",
             "--load=module-null-sink sink_name=ci rate=44100 format=s16le channels=2 norewinds=1"},
-        server_env_, log_fd, log_fd);
+        server_env, test::OutputTo(log_fd, log_fd));
     ::close(log_fd);
-    client_env_ = server_env_;
+    client_env_ = server_env;
     client_env_["PULSE_SERVER"] = "unix:" + dir_ / "native";
     client_env_["SDL_AUDIODRIVER"] = "";
   }
 
   ~PrivateServer() {
-    if (recorder_) recorder_->Stop();
+    recorder_.reset();
     if (reader_.joinable()) reader_.join();
-    server_->Stop();
   }
 
   // Waits for the server, sets the sink to 100 % and starts the capture.
   void Start() {
-    bool up = false;
-    for (int i = 0; i < 200 && !up && server_->Poll() < 0; ++i) {
-      up = RunToEnd({"pactl", "info"}, client_env_) == 0;
-      if (!up) SleepMs(50);
-    }
-    ASSERT_TRUE(up) << "pulseaudio did not start:\n" << test::ReadFile(dir_ / "pulseaudio.log");
+    const bool up = WaitUntil(
+        [&] { return server_->Poll() >= 0 || test::RunToEnd({"pactl", "info"}, client_env_).status == 0; },
+        10000, 50);
+    ASSERT_TRUE(up && server_->Poll() < 0)
+        << "pulseaudio did not start:\n" << test::ReadFile(dir_ / "pulseaudio.log");
     // Anything below 100 % would scale the samples.
-    ASSERT_EQ(RunToEnd({"pactl", "set-sink-volume", "ci", "100%"}, client_env_), 0);
+    ASSERT_EQ(test::RunToEnd({"pactl", "set-sink-volume", "ci", "100%"}, client_env_).status, 0);
 
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     recorder_ = std::make_unique<Child>(
         std::vector<std::string>{"parec", "-d", "ci.monitor", "--raw", "--format=s16le",
                                  "--rate=44100", "--channels=2", "--latency-msec=20"},
-        client_env_, fds[1], -1);
+        client_env_, [out = fds[1]] { ::dup2(out, 1); });
     ::close(fds[1]);
     reader_ = std::thread([this, fd = fds[0]] {
       char chunk[65536];
@@ -283,8 +200,13 @@ class PrivateServer {
       ::close(fd);
     });
     // The monitor streams silence as soon as the recording runs.
-    for (int i = 0; i < 500 && CapturedBytes() < 4410 * kBytesPerFrame; ++i) SleepMs(10);
-    ASSERT_GE(CapturedBytes(), 4410u * kBytesPerFrame) << "parec delivers nothing";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          std::lock_guard lock(capture_mutex_);
+          return capture_.bytes.size() >= 4410 * kBytesPerFrame;
+        },
+        5000))
+        << "parec delivers nothing";
   }
 
   // Runs the probe on a script and ends the capture; the probe's stdout.
@@ -293,17 +215,14 @@ class PrivateServer {
     std::vector<std::string> argv = {QUIBBET_PLAYBACK_PROBE};
     argv.insert(argv.end(), script.begin(), script.end());
     argv.push_back("save=" + dir_ / "render.pcm");
-    const int out_fd = OpenForWrite(dir_ / "probe.out");
-    const int err_fd = OpenForWrite(dir_ / "probe.err");
     probe_spawned_ns_ = NowNs();
-    EXPECT_EQ(Child(argv, client_env_, out_fd, err_fd).Wait(), 0);
-    ::close(out_fd);
-    ::close(err_fd);
+    const test::Finished probe = test::RunToEnd(argv, client_env_);
+    EXPECT_EQ(probe.status, 0);
+    EXPECT_EQ(probe.err, "");
     SleepMs(200);  // the tail of the capture
     recorder_->Stop();
     reader_.join();
-    EXPECT_EQ(test::ReadFile(dir_ / "probe.err"), "");
-    return test::ReadFile(dir_ / "probe.out");
+    return probe.out;
   }
 
   std::string Render() const { return test::ReadFile(dir_ / "render.pcm"); }
@@ -311,13 +230,8 @@ class PrivateServer {
   std::int64_t probe_spawned_ns() const { return probe_spawned_ns_; }
 
  private:
-  std::size_t CapturedBytes() {
-    std::lock_guard lock(capture_mutex_);
-    return capture_.bytes.size();
-  }
-
   test::TempDir dir_;
-  Env server_env_, client_env_;
+  Env client_env_;
   std::unique_ptr<Child> server_, recorder_;
   std::thread reader_;
   std::mutex capture_mutex_;
@@ -383,31 +297,20 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
 
     // Times below are when parec handed the bytes over: upper bounds, which
     // include parec's own latency of about 20 ms.
+    const std::size_t lead = render.find_first_not_of('\0');
     for (int cut : {0, 2}) {
-      const Heard& h = heard[cut];
-      const std::size_t last = h.begin + render.find_last_not_of('\0', h.length - 1);
+      const std::size_t last = heard[cut].begin + render.find_last_not_of('\0', heard[cut].length - 1);
       const double ms = (capture.ArrivalOf(last) - stops[cut].begin) / 1e6;
       EXPECT_LE(ms, 100.0) << "playback " << cut << " still heard " << ms << " ms after the stop";
-      std::printf(
-          "playback %d: last sound captured %.1f ms after StopPlayback began (it took %.1f ms)\n",
-          cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
+      std::printf("playback %d: last sound %.1f ms after StopPlayback began (it took %.1f ms)\n",
+                  cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
     }
-    for (std::size_t i = 0; i < heard.size(); ++i) {
-      const std::size_t first = heard[i].begin + render.find_first_not_of('\0');
-      std::printf(
-          "playback %zu: first sound captured %.1f ms after StartPlayback began (it took %.1f "
-          "ms)\n",
-          i, (capture.ArrivalOf(first) - starts[i].begin) / 1e6,
-          (starts[i].end - starts[i].begin) / 1e6);
-    }
-    const Step render_step = StepsOf(out)[0];
-    const std::int64_t first_sound =
-        capture.ArrivalOf(heard[0].begin + render.find_first_not_of('\0'));
-    std::printf(
-        "first sound captured %.1f ms after the probe was spawned, %.1f ms after its main "
-        "began (render %.1f ms)\n",
-        (first_sound - server.probe_spawned_ns()) / 1e6, (first_sound - render_step.begin) / 1e6,
-        (render_step.end - render_step.begin) / 1e6);
+    // Latencies, for the record.
+    std::printf("first sound %.1f ms after the probe was spawned; after each StartPlayback:",
+                (capture.ArrivalOf(heard[0].begin + lead) - server.probe_spawned_ns()) / 1e6);
+    for (std::size_t i = 0; i < heard.size(); ++i)
+      std::printf(" %.1f ms", (capture.ArrivalOf(heard[i].begin + lead) - starts[i].begin) / 1e6);
+    std::printf("\n");
     return;
   }
 }
@@ -417,36 +320,24 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
 TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   test::TempDir dir;
   test::WriteFile(dir / "asound.conf", "");  // ALSA without a "default" PCM, card or not
-  const Env base = {{"HOME", dir.path()},
-                    {"XDG_RUNTIME_DIR", dir.path()},
-                    {"PULSE_SERVER", "unix:" + dir / "missing"},
-                    {"ALSA_CONFIG_PATH", dir / "asound.conf"},
-                    {"SDL_AUDIODRIVER", ""}};
-  Env no_driver = base;
-  no_driver["SDL_AUDIODRIVER"] = "none-such";
-  for (const Env& env : {base, no_driver}) {
-    SCOPED_TRACE(env.at("SDL_AUDIODRIVER"));
-    const int out_fd = OpenForWrite(dir / "out");
-    const int err_fd = OpenForWrite(dir / "err");
-    const int status =
-        Child({QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"}, env,
-              out_fd, err_fd)
-            .Wait();
-    ::close(out_fd);
-    ::close(err_fd);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(test::ReadFile(dir / "err"), "");
-    const std::string out = test::ReadFile(dir / "out");
+  for (const char* driver : {"", "none-such"}) {
+    SCOPED_TRACE(driver);
+    const test::Finished probe = test::RunToEnd(
+        {QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"},
+        {{"HOME", dir.path()},
+         {"XDG_RUNTIME_DIR", dir.path()},
+         {"PULSE_SERVER", "unix:" + dir / "missing"},
+         {"ALSA_CONFIG_PATH", dir / "asound.conf"},
+         {"SDL_AUDIODRIVER", driver}});
+    const std::string& out = probe.out;
+    EXPECT_EQ(probe.status, 0);
+    EXPECT_EQ(probe.err, "");
     const auto reasons = LinesStartingWith(out, "no audio output: ");
     ASSERT_EQ(reasons.size(), 2u) << out;
     EXPECT_GT(reasons[0].size(), std::strlen("no audio output: ")) << out;
     const std::vector<Step> steps = StepsOf(out);
     ASSERT_EQ(steps.size(), 6u) << out;  // every step ran
-    for (const Step& s : steps) {
-      if (s.name == "start") {
-        EXPECT_LT(s.end - s.begin, 200'000'000) << out;
-      }
-    }
+    for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
     // The line comes after the render's "Tone" line.
     EXPECT_LT(out.find("Tone = 10"), out.find("no audio output"));
   }

@@ -31,68 +31,52 @@ TEST(WavHeader, IsTheCanonical44Bytes) {
   EXPECT_EQ(std::memcmp(header.data(), expected, sizeof expected), 0);
 }
 
-class WaveFile : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    buffer_ = std::make_unique<SampleBuffer>();
+// The reference render of the default patch, made once: 5 MB, off the stack.
+const SampleBuffer& DefaultRender() {
+  static const std::unique_ptr<SampleBuffer> buffer = [] {
+    auto b = std::make_unique<SampleBuffer>();
     NoiseGenerator noise;
-    RenderReference(Patch{}, noise, *buffer_);
-  }
-  static void TearDownTestSuite() { buffer_.reset(); }
-  static std::unique_ptr<SampleBuffer> buffer_;
-  TempDir dir_;
-};
-std::unique_ptr<SampleBuffer> WaveFile::buffer_;
-
-TEST_F(WaveFile, IsHeaderThenPcmAndRepeatsIdentically) {
-  const std::string path = dir_ / "out.wav";
-  ASSERT_TRUE(WriteWave(path, *buffer_).ok());
-  const std::string first = ReadFile(path);
-  ASSERT_EQ(first.size(), 1234844u);
-  const auto header = EncodeWavHeader();
-  EXPECT_EQ(std::memcmp(first.data(), header.data(), 44), 0);
-  EXPECT_EQ(std::memcmp(first.data() + 44, buffer_->Pcm().data(), kPcmBytes), 0);
-
-  ASSERT_TRUE(WriteWave(path, *buffer_).ok());
-  EXPECT_EQ(ReadFile(path), first);
+    RenderReference(Patch{}, noise, *b);
+    return b;
+  }();
+  return *buffer;
 }
 
-// Pinned from the reference render of the default patch (the same render
-// whose samples are checked one by one in the renderer tests) behind the
-// canonical header.
-constexpr char kDefaultWavSha256[] =
-    "8f19617ff1387bfe18041f3983c34b5ca98952187543667ebe97fc1e13d61192";
-
-TEST_F(WaveFile, DefaultRenderMatchesGoldenHash) {
-  const std::string path = dir_ / "out.wav";
-  ASSERT_TRUE(WriteWave(path, *buffer_).ok());
-  EXPECT_EQ(test::Sha256OfFile(path), kDefaultWavSha256);
+// The golden hash is pinned from the reference render of the default patch
+// (the same render whose samples are checked one by one in the renderer
+// tests) behind the canonical header; Python's wave module, a strict reader,
+// rejects malformed chunks and sizes.
+TEST(WaveFile, DefaultRenderIsHeaderThenPcmMatchesGoldenHashAndReadsStrictly) {
+  TempDir dir;
+  const std::string path = dir / "out.wav";
+  ASSERT_TRUE(WriteWave(path, DefaultRender()).ok());
+  const std::string file = ReadFile(path);
+  ASSERT_EQ(file.size(), 1234844u);
+  EXPECT_EQ(std::memcmp(file.data(), EncodeWavHeader().data(), 44), 0);
+  EXPECT_EQ(std::memcmp(file.data() + 44, DefaultRender().Pcm().data(), kPcmBytes), 0);
+  EXPECT_EQ(test::Sha256OfFile(path),
+            "8f19617ff1387bfe18041f3983c34b5ca98952187543667ebe97fc1e13d61192");
+  EXPECT_EQ(test::RunCommand("python3 -c \"import sys, wave; w = wave.open(sys.argv[1], 'rb'); "
+                             "print(w.getframerate(), w.getnchannels(), w.getsampwidth(), "
+                             "w.getnframes(), len(w.readframes(w.getnframes())))\" '" +
+                             path + "' 2>&1"),
+            "44100 2 2 308700 1234800\n");
 }
 
-TEST_F(WaveFile, StrictReaderSees7SecondsOf44k1StereoPcm) {
-  const std::string path = dir_ / "out.wav";
-  ASSERT_TRUE(WriteWave(path, *buffer_).ok());
-  // Python's wave module rejects malformed chunks and sizes.
-  const std::string out = test::RunCommand(
-      "python3 -c \"import sys, wave; w = wave.open(sys.argv[1], 'rb'); "
-      "print(w.getframerate(), w.getnchannels(), w.getsampwidth(), w.getnframes(), "
-      "len(w.readframes(w.getnframes())))\" '" + path + "' 2>&1");
-  EXPECT_EQ(out, "44100 2 2 308700 1234800\n");
-}
-
-TEST_F(WaveFile, SaveWaveReplacesTheFileOrReportsWhyNot) {
-  std::memcpy(sample_buffer.values, buffer_->values, sizeof buffer_->values);
-  const std::string path = dir_ / "out.wav";
+TEST(WaveFile, SaveWaveReplacesTheFileOrReportsWhyNot) {
+  TempDir dir;
+  std::memcpy(sample_buffer.values, DefaultRender().values, sizeof sample_buffer.values);
+  const std::string path = dir / "out.wav";
   test::WriteFile(path, "an older, different file");
   testing::internal::CaptureStdout();
   SaveWave(path);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(ReadFile(path).size(), kWavFileBytes);
 
-  std::filesystem::create_directory(dir_ / "taken");
+  std::filesystem::create_directory(dir / "taken");
   testing::internal::CaptureStdout();
-  SaveWave(dir_ / "taken");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), dir_ / "taken" + ": Is a directory\n");
+  SaveWave(dir / "taken");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), dir / "taken" + ": Is a directory\n");
 }
 
 }  // namespace
