@@ -7,11 +7,25 @@ namespace {
 
 std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
 
+// A replay (F5 and Space alike) or a save costs far more than a pass: a
+// replay waits about 100 ms for the sound device to close. A terminal's
+// auto-repeat, 25 to 40 events a second, then outruns the loop, and a key
+// held for two seconds went on replaying for five after it was let go, with
+// Escape waiting behind. Doing such an action twice in a row adds nothing
+// (the same sound restarts, the same file is written again), so a run of
+// them waiting in the queue acts once. Edits, selections and the order of
+// different actions are never touched.
+bool SameSlowAction(Key a, Key b) {
+  const auto replay = [](Key k) { return k == Key::F5 || k == Key::Space; };
+  if (replay(a)) return replay(b);
+  return (a == Key::F7 || a == Key::F8) && a == b;
+}
+
 }  // namespace
 
-Keyboard::Keyboard(bool reports_releases) : reports_releases_(reports_releases) {}
+Keyboard::Keyboard(KeySource source) : source_(source) {}
 
-bool Keyboard::reports_releases() const { return reports_releases_; }
+bool Keyboard::reports_releases() const { return source_ == KeySource::ReleasingTerminal; }
 
 bool Keyboard::Full() const { return queue_size_ == kQueueCapacity; }
 
@@ -22,7 +36,7 @@ void Keyboard::Feed(const Decoded& event) {
   }
   if (event.kind != Decoded::Kind::KeyEvent || Index(event.key) >= kKeyCount) return;
 
-  if (reports_releases_) {
+  if (reports_releases()) {
     const std::size_t k = Index(event.key);
     if (event.action == KeyAction::Release) {
       held_.reset(k);
@@ -41,17 +55,26 @@ void Keyboard::Feed(const Decoded& event) {
   ++queue_size_;
 }
 
+Key Keyboard::PopQueued() {
+  const Key key = queue_[queue_head_];
+  queue_head_ = (queue_head_ + 1) % kQueueCapacity;
+  --queue_size_;
+  return key;
+}
+
 void Keyboard::BeginPass() {
-  if (reports_releases_) {
+  if (reports_releases()) {
     down_ = held_ | tapped_;
     tapped_.reset();
     return;
   }
   down_.reset();
   if (queue_size_ == 0) return;
-  down_.set(Index(queue_[queue_head_]));
-  queue_head_ = (queue_head_ + 1) % kQueueCapacity;
-  --queue_size_;
+  const Key key = PopQueued();
+  down_.set(Index(key));
+  // A script's keys are each meant, and nothing auto-repeats in a pipe.
+  if (source_ != KeySource::Terminal) return;
+  while (queue_size_ > 0 && SameSlowAction(key, queue_[queue_head_])) PopQueued();
 }
 
 bool Keyboard::KeyDown(Key key) const {

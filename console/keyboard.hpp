@@ -4,16 +4,24 @@
 #include <array>
 #include <bitset>
 #include <cstddef>
+#include <cstdint>
 
 #include "console/keys.hpp"
 
 namespace quibbet {
 
+// Where the keys come from, which decides what an event means.
+enum class KeySource : std::uint8_t {
+  ReleasingTerminal,  // presses, repeats and releases (kitty protocol)
+  Terminal,           // presses and the terminal's own auto-repeat only
+  Script,             // a pipe or a file: every key is one deliberate step
+};
+
 class Keyboard {
  public:
-  // With releases (kitty protocol): a true held state per key. Without: each
-  // press or auto-repeat counts as the key down for exactly one pass.
-  explicit Keyboard(bool reports_releases);
+  // With releases: a true held state per key. Without: each press or
+  // auto-repeat counts as the key down for exactly one pass.
+  explicit Keyboard(KeySource source);
 
   // Takes key events, and FocusOut as ReleaseAll; ignores everything else.
   // With releases, a one_shot key is only a tap. Without, events wait in a
@@ -28,7 +36,8 @@ class Keyboard {
   //  - with releases: keys held now, plus any pressed and released since the
   //    last pass (a tap is never lost);
   //  - without: the oldest queued event's key alone, so a burst of typed keys
-  //    acts one per pass in arrival order.
+  //    acts one per pass in arrival order. From a terminal, a replay or save
+  //    also takes the run of the same action queued right behind it.
   void BeginPass();
 
   bool KeyDown(Key key) const;
@@ -43,7 +52,9 @@ class Keyboard {
   bool reports_releases() const;
 
  private:
-  bool reports_releases_;
+  Key PopQueued();
+
+  KeySource source_;
   std::bitset<kKeyCount> held_;
   std::bitset<kKeyCount> tapped_;
   std::bitset<kKeyCount> down_;

@@ -34,7 +34,9 @@ KeysDown DownKeys(const Keyboard& keyboard) {
 int Run() {
   Terminal terminal;
   KeyInput input(terminal);
-  Keyboard keyboard(input.DetectKeyReleases());
+  Keyboard keyboard(input.DetectKeyReleases() ? KeySource::ReleasingTerminal
+                    : terminal.raw()          ? KeySource::Terminal
+                                              : KeySource::Script);
 
   RenderSound();
   StartPlayback();

@@ -67,7 +67,7 @@ bool Play(Keyboard& kb, std::initializer_list<Step> steps) {
 }
 
 TEST(KeyboardWithReleases, HeldKeyIsDownEveryPassUntilReleasedRepeatOrNot) {
-  Keyboard kb(true);
+  Keyboard kb(KeySource::ReleasingTerminal);
   EXPECT_TRUE(kb.reports_releases());
   EXPECT_TRUE(kb.Idle());
   EXPECT_FALSE(Play(kb, {{"P", "P"}, {"", "P"}, {"P+", "P"}}));
@@ -78,7 +78,7 @@ TEST(KeyboardWithReleases, HeldKeyIsDownEveryPassUntilReleasedRepeatOrNot) {
 }
 
 TEST(KeyboardWithReleases, TapsBetweenPassesActInOnePassAndKeysHeldTogetherInTheSame) {
-  Keyboard kb(true);
+  Keyboard kb(KeySource::ReleasingTerminal);
   EXPECT_TRUE(Play(kb, {{"2 2^", "2"},
                         {"", ""},
                         {"A A^ A A^", "A"},  // state, not events: once
@@ -94,12 +94,12 @@ TEST(KeyboardWithReleases, TapsBetweenPassesActInOnePassAndKeysHeldTogetherInThe
 
 TEST(KeyboardWithReleases, PlainCharactersAreTapsAndNeverStick) {
   // Pasted text arrives as characters, with no release to follow.
-  Keyboard kb(true);
+  Keyboard kb(KeySource::ReleasingTerminal);
   EXPECT_TRUE(Play(kb, {{"P. P.", "P"}, {"", ""}}));
 }
 
 TEST(KeyboardWithReleases, FocusLossOrResumeReleasesEverythingButKeepsTapsAndNothingElseCounts) {
-  Keyboard kb(true);
+  Keyboard kb(KeySource::ReleasingTerminal);
   EXPECT_TRUE(Play(kb, {{"P Y", "P Y"}, {"S focus-out", "S"}, {"", ""}}));
   EXPECT_FALSE(Play(kb, {{"D", "D"}}));
   kb.ReleaseAll();  // resumed from suspension
@@ -108,7 +108,7 @@ TEST(KeyboardWithReleases, FocusLossOrResumeReleasesEverythingButKeepsTapsAndNot
 }
 
 TEST(KeyboardWithoutReleases, EachEventIsDownForOnePassInArrivalOrder) {
-  Keyboard kb(false);
+  Keyboard kb(KeySource::Script);
   EXPECT_FALSE(kb.reports_releases());
   EXPECT_FALSE(Play(kb, {{"2. A. P. P. P. 2. Esc.", "2"}, {"", "A"}, {"", "P"}, {"", "P"}, {"", "P"},
                          {"", "2"}}));
@@ -117,8 +117,31 @@ TEST(KeyboardWithoutReleases, EachEventIsDownForOnePassInArrivalOrder) {
   EXPECT_TRUE(Play(kb, {{"F7 F7+", "F7"}, {"Q F7^", "F7"}, {"", "Q"}, {"focus-out suspend", ""}}));
 }
 
+TEST(KeyboardWithoutReleases, FromATerminalARunOfOneReplayOrSaveWaitingInLineActsOnce) {
+  // Space held while a replay keeps the loop busy: its auto-repeats pile up.
+  Keyboard kb(KeySource::Terminal);
+  EXPECT_TRUE(Play(kb, {{"Space Space+ Space+ F5 Space+", "Space"},
+                        {"Space+ Space+", "Space"},
+                        {"", ""}}));
+  // Only a run right behind the key taken goes; edits between replays, other
+  // actions, the order and repeated edits all stay.
+  EXPECT_TRUE(Play(kb, {{"F7 F7 F8 F8 F7 P P Space Space O Space", "F7"},
+                        {"", "F8"},
+                        {"", "F7"},
+                        {"", "P"},
+                        {"", "P"},
+                        {"", "Space"},
+                        {"", "O"},
+                        {"", "Space"},
+                        {"", ""}}));
+  EXPECT_TRUE(Play(kb, {{"Space Space Esc", "Space"}, {"", "Esc"}, {"", ""}}));
+  // A script means every key it holds.
+  Keyboard script(KeySource::Script);
+  EXPECT_TRUE(Play(script, {{"Space F5 F7 F7", "Space"}, {"", "F5"}, {"", "F7"}, {"", "F7"}, {"", ""}}));
+}
+
 TEST(KeyboardWithoutReleases, FullQueueDropsTheNewest) {
-  Keyboard kb(false);
+  Keyboard kb(KeySource::Script);
   // Wrap the ring once before filling it, so indices go round.
   for (int i = 0; i < 100; ++i) Feed(kb, "D.");
   for (int i = 0; i < 100; ++i) Play(kb, {{"", "D"}});
