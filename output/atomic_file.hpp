@@ -17,8 +17,8 @@ struct FileResult {
 // Writes the parts, in order, to a temporary file beside `path`, flushes it
 // to disk, closes it and renames it over `path`. On any failure the old file
 // is untouched and the temporary file is removed.
-FileResult ReplaceFile(const std::string& path,
-                       std::initializer_list<std::span<const std::uint8_t>> parts);
+FileResult WriteFileAtomically(const std::string& path,
+                               std::initializer_list<std::span<const std::uint8_t>> parts);
 
 // The one line a failed save puts below the screen: "<path>: <reason>".
 void ReportSaveFailure(const std::string& path, const FileResult& result);

@@ -37,8 +37,8 @@ bool WriteAll(int fd, std::span<const std::uint8_t> data) {
 
 }  // namespace
 
-FileResult ReplaceFile(const std::string& path,
-                       std::initializer_list<std::span<const std::uint8_t>> parts) {
+FileResult WriteFileAtomically(const std::string& path,
+                               std::initializer_list<std::span<const std::uint8_t>> parts) {
   // Same directory as the target, so the final rename cannot cross filesystems.
   const std::size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);

@@ -35,8 +35,8 @@ std::string EncodeParams(const Patch& p) {
 
 FileResult WriteParams(const std::string& file_name, const Patch& p) {
   const std::string text = EncodeParams(p);
-  return ReplaceFile(file_name,
-                     {std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())});
+  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return WriteFileAtomically(file_name, {bytes});
 }
 
 void SaveParam(const std::string& file_name) {

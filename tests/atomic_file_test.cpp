@@ -25,22 +25,22 @@ std::span<const std::uint8_t> Bytes(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-TEST(ReplaceFile, CreatesAndReplacesWithTheConcatenatedParts) {
+TEST(WriteFileAtomically, CreatesAndReplacesWithTheConcatenatedParts) {
   TempDir dir;
   const std::string path = dir / "out.wav";
-  ASSERT_TRUE(ReplaceFile(path, {Bytes("head"), Bytes("-body")}).ok());
+  ASSERT_TRUE(WriteFileAtomically(path, {Bytes("head"), Bytes("-body")}).ok());
   EXPECT_EQ(ReadFile(path), "head-body");
 
   // Replaced, not appended to, and shorter content leaves no old tail.
-  ASSERT_TRUE(ReplaceFile(path, {Bytes("new")}).ok());
+  ASSERT_TRUE(WriteFileAtomically(path, {Bytes("new")}).ok());
   EXPECT_EQ(ReadFile(path), "new");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
 }
 
-TEST(ReplaceFile, NewFileGetsUmaskPermissionsNotPrivateOnes) {
+TEST(WriteFileAtomically, NewFileGetsUmaskPermissionsNotPrivateOnes) {
   TempDir dir;
   const mode_t old = ::umask(022);
-  const bool ok = ReplaceFile(dir / "import.txt", {Bytes("x")}).ok();
+  const bool ok = WriteFileAtomically(dir / "import.txt", {Bytes("x")}).ok();
   ::umask(old);
   ASSERT_TRUE(ok);
   struct stat st {};
@@ -49,26 +49,26 @@ TEST(ReplaceFile, NewFileGetsUmaskPermissionsNotPrivateOnes) {
 }
 
 // Failures that root cannot bypass, each leaving the old state and no temp file.
-TEST(ReplaceFile, DirectoryInTheWayIsReportedAndLeftAlone) {
+TEST(WriteFileAtomically, DirectoryInTheWayIsReportedAndLeftAlone) {
   TempDir dir;
   std::filesystem::create_directory(dir / "out.wav");
   WriteFile(dir / "out.wav/keep", "data");
-  const FileResult r = ReplaceFile(dir / "out.wav", {Bytes("x")});
+  const FileResult r = WriteFileAtomically(dir / "out.wav", {Bytes("x")});
   EXPECT_EQ(r.error, "Is a directory");
   EXPECT_EQ(ReadFile(dir / "out.wav/keep"), "data");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
 }
 
-TEST(ReplaceFile, MissingParentDirectoryIsReported) {
+TEST(WriteFileAtomically, MissingParentDirectoryIsReported) {
   TempDir dir;
-  const FileResult r = ReplaceFile(dir / "no/such/out.wav", {Bytes("x")});
+  const FileResult r = WriteFileAtomically(dir / "no/such/out.wav", {Bytes("x")});
   EXPECT_EQ(r.error, "No such file or directory");
   EXPECT_TRUE(dir.Entries().empty());
 }
 
 // A file-size limit makes the kernel refuse writes past a few bytes, the way
 // a full disk does, without needing a full disk.
-TEST(ReplaceFile, FailedWriteKeepsThePreviousFile) {
+TEST(WriteFileAtomically, FailedWriteKeepsThePreviousFile) {
   TempDir dir;
   const std::string path = dir / "out.wav";
   WriteFile(path, "previous");
@@ -78,7 +78,7 @@ TEST(ReplaceFile, FailedWriteKeepsThePreviousFile) {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{16, 16};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    const FileResult r = ReplaceFile(path, {Bytes("0123456789"), Bytes("0123456789")});
+    const FileResult r = WriteFileAtomically(path, {Bytes("0123456789"), Bytes("0123456789")});
     ::_exit(r.error == std::strerror(EFBIG) ? 0 : 1);
   }
   int status = 0;
