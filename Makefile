@@ -1,11 +1,12 @@
 # Thin wrapper over CMake so that a fresh machine needs only `make run` or `make test`.
 BUILD_DIR   ?= build
 BENCH_DIR   ?= build-release
+WIN_DIR     ?= build-windows
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
 
-.PHONY: all deps configure build run test bench corpus clean
+.PHONY: all deps configure build run test bench corpus windows test-windows clean
 
 all: build
 
@@ -37,5 +38,19 @@ corpus: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
 	$(BENCH_DIR)/tests/fast_render_corpus
 
+# The Windows program, cross-built with mingw-w64: $(WIN_DIR)/quibbet.exe.
+$(WIN_DIR)/CMakeCache.txt:
+	cmake -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUIBBET_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) $(CMAKE_FLAGS)
+
+windows: deps $(WIN_DIR)/CMakeCache.txt
+	cmake --build $(WIN_DIR) -j $(JOBS) --target quibbet
+
+# The Windows tests under wine64. Some compare the Windows program's bytes
+# with the Linux build's, so that is built first.
+test-windows: build windows
+	cmake --build $(WIN_DIR) -j $(JOBS)
+	tests/wine/ctest $(WIN_DIR) --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR)

@@ -21,4 +21,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run under wine64, through a wrapper that keeps wine's state in a
 # prefix inside the build folder (tests/wine/run).
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/run)
+get_filename_component(quibbet_wine_run ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/run ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${quibbet_wine_run} ${CMAKE_BINARY_DIR}/wineprefix)
