@@ -215,8 +215,11 @@ TEST_F(KittyTerminal, HoldingPRaisesThePitchOncePerPassUntilReleased) {
   program_.ReadFor(300);
   program_.Send(KittyKey('p', 3));
   program_.ReadFor(200);
-  const int raises = Count(std::string_view(program_.output()).substr(start), kClear);
-  // 600 ms held at 16 ms and a redraw per pass: some tens of passes.
+  // Each pass draws before the raise and again after it.
+  const int draws = Count(std::string_view(program_.output()).substr(start), kClear);
+  EXPECT_EQ(draws % 2, 0);
+  const int raises = draws / 2;
+  // 600 ms held at 16 ms a pass: some tens of passes.
   EXPECT_GE(raises, 10);
   EXPECT_LE(raises, 45);
   EXPECT_TRUE(StaysQuiet(200)) << "nothing after the release";
@@ -224,6 +227,18 @@ TEST_F(KittyTerminal, HoldingPRaisesThePitchOncePerPassUntilReleased) {
   EXPECT_NE(program_.LastScreen().find("PITCH     = " + std::to_string(10 + raises) + "\n"),
             std::string::npos)
       << program_.LastScreen();
+}
+
+TEST_F(KittyTerminal, TappingPShowsTheNewPitchWithoutWaitingForAnotherKey) {
+  const std::size_t start = program_.output().size();
+  program_.Send(KittyKey('p', 1) + KittyKey('p', 3));
+  program_.ReadFor(300);
+  Patch expected;
+  expected.tone = 11;
+  EXPECT_EQ(program_.LastScreen(), FormatScreen(expected, 0));
+  EXPECT_EQ(Count(std::string_view(program_.output()).substr(start), kClear), 2)
+      << "one redraw before the raise, one after it";
+  Quit();
 }
 
 TEST_F(KittyTerminal, TwoAndATappedInOnePassEditTheOldSelectionAndMoveIt) {
@@ -433,15 +448,17 @@ TEST(PipedKeys, ScriptedSessionWritesTheFilesAndEndsAtEndOfInput) {
   const std::string out = RunPiped(dir, "pP \\033[18~\\033[19~");
   EXPECT_EQ(out.find('\x1b'), std::string::npos) << "no control sequences";
   // Start-up, then one screen per key (P, P, Space, F7, F8) and one at exit.
-  // Each screen shows the values before its key acts; the replay's line
-  // follows its screen.
+  // Each screen shows the values before its key acts, and each P's pass ends
+  // with one more showing the raise; the replay's line follows its screen.
   Patch p10, p11, p12;
   p11.tone = 11;
   p12.tone = 12;
-  const std::string want = "Tone = 10\n" + FormatScreen(p10, 0) + FormatScreen(p10, 0) +
-                           FormatScreen(p11, 0) + FormatScreen(p12, 0) + "Tone = 12\n" +
-                           FormatScreen(p12, 0) + FormatScreen(p12, 0) + FormatScreen(p12, 0) +
-                           "exit=0\n";
+  const std::string want = "Tone = 10\n" + FormatScreen(p10, 0) +           // start-up
+                           FormatScreen(p10, 0) + FormatScreen(p11, 0) +      // p
+                           FormatScreen(p11, 0) + FormatScreen(p12, 0) +      // P
+                           FormatScreen(p12, 0) + "Tone = 12\n" +             // Space
+                           FormatScreen(p12, 0) + FormatScreen(p12, 0) +      // F7, F8
+                           FormatScreen(p12, 0) + "exit=0\n";                 // end of input
   EXPECT_EQ(Plain(out), want);
   ExpectFilesAsThroughLibrary(dir, {Patch{}, p12});
 }
