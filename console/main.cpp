@@ -59,7 +59,8 @@ int Run() {
     }
     bool resumed = signals.resumed;
     if (got == KeyInput::Result::Suspend || signals.suspend) {
-      terminal.Suspend();
+      terminal.Suspend(got == KeyInput::Result::Suspend ? Terminal::StopScope::ProcessGroup
+                                                        : Terminal::StopScope::Process);
       resumed = true;
     }
     if (resumed) {

@@ -345,11 +345,20 @@ SignalRequests Terminal::TakeSignals() const {
   return requests;
 }
 
-void Terminal::Suspend() {
+void Terminal::Suspend(StopScope scope) {
   if (!raw()) return;
   RestoreNow();
   Handle(SIGTSTP, SIG_DFL, 0);
-  ::raise(SIGTSTP);  // stops here until the shell continues the process
+  // Raw mode turned the terminal's own Ctrl-Z off, so it is done here as the
+  // terminal does it: to the whole process group. Stopping only this process
+  // would leave a parent that waits for it (make run, a script) in the
+  // foreground, and the shell would never get the terminal back.
+  if (scope == StopScope::ProcessGroup) {
+    ::kill(0, SIGTSTP);
+  } else {
+    ::raise(SIGTSTP);
+  }
+  // Stopped until the shell continues the job.
   Handle(SIGTSTP, OnSuspendSignal, 0);
   EnterRaw();
   resumed = 0;  // the caller redraws; the SIGCONT that woke us needs no more

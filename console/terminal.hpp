@@ -80,9 +80,13 @@ class Terminal {
 
   SignalRequests TakeSignals() const;
 
-  // Ctrl-Z: puts the terminal back as it was and stops the process; when the
-  // shell continues it, raw mode (and the kitty flags) come back.
-  void Suspend();
+  // Who stops on a suspend: the whole process group, as the terminal's own
+  // Ctrl-Z would stop it, or only this process, for a SIGTSTP sent to it alone.
+  enum class StopScope : std::uint8_t { ProcessGroup, Process };
+
+  // Ctrl-Z: puts the terminal back as it was and stops; when the shell
+  // continues the job, raw mode (and the kitty flags) come back.
+  void Suspend(StopScope scope);
 
   // Puts the terminal back now; after this the object only reads input.
   void Restore();

@@ -425,6 +425,26 @@ TEST(Tmux, EveryWayOutLeavesTheTerminalSettingsAsTheyWere) {
   }
 }
 
+TEST(Tmux, CtrlZUnderAParentProcessStopsTheWholeJobAndFgBringsItBack) {
+  // As under `make run`: the shell's job is the parent, which waits for the
+  // program. Only if the parent stops too does the shell get the terminal back.
+  TempDir dir;
+  TmuxSession tmux(dir.path());
+  tmux.Line("clear; sh -c '" QUIBBET_BINARY "; echo program-exit=$?'");
+  tmux.WaitForPane("SpaceKey  : Prev Sound");
+  tmux.Keys("C-z");
+  tmux.WaitForPane("Stopped");
+  tmux.WaitForPane("ready>");
+  if (::testing::Test::HasFailure()) return;
+  tmux.Line("jobs");
+  tmux.WaitForPane("ready>jobs\n[1]+  Stopped");
+  tmux.Line("fg");
+  if (!test::WaitUntil([&] { return tmux.Pane() == FormatScreen(Patch{}, 0); }, 10000, 20))
+    ADD_FAILURE() << "no redraw after fg:\n" << tmux.Pane();
+  tmux.Keys("Escape");
+  tmux.WaitForPane("program-exit=0\nready>");
+}
+
 // ---------------------------------------------------------------------------
 // Keys from a pipe: a scripted session.
 
