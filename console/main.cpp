@@ -83,4 +83,7 @@ int Run() {
 }  // namespace
 }  // namespace quibbet
 
-int main() { return quibbet::Run(); }
+int main() {
+  if (!quibbet::OpenStandardStreams()) return 1;
+  return quibbet::Run();
+}

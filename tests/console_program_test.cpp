@@ -493,5 +493,61 @@ TEST(PipedKeys, ScriptLongerThanTheKeyQueueLosesNoKey) {
   EXPECT_EQ(ReadFile(dir / "import.txt"), EncodeParams(expected));
 }
 
+// ---------------------------------------------------------------------------
+// Started with standard descriptors closed, as some launchers start programs.
+
+TEST(ClosedStandardStreams, EachIsAsIfEmptyAndLosesNothingButItsText) {
+  const struct {
+    const char* name;
+    std::vector<int> closed;
+  } rows[] = {{"stdin", {0}}, {"stdout", {1}}, {"stderr", {2}}, {"all three", {0, 1, 2}}};
+  Patch p11;
+  p11.tone = 11;
+  const std::string screens = "Tone = 10\n" + FormatScreen(Patch{}, 0);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir, io;
+    // P, Space, F7 and F8, for the rows that leave standard input open.
+    test::WriteFile(io / "keys", "p \x1b[18~\x1b[19~");
+    const std::string keys_path = io / "keys", dir_path = dir.path().string();
+    const int out_fd = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int err_fd = ::open((io / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    test::Child child({QUIBBET_BINARY}, {{"SDL_AUDIODRIVER", "dummy"}}, [&] {
+      const int keys_fd = ::open(keys_path.c_str(), O_RDONLY);
+      ::dup2(keys_fd, 0);
+      ::close(keys_fd);
+      ::dup2(out_fd, 1);
+      ::dup2(err_fd, 2);
+      if (::chdir(dir_path.c_str()) != 0) ::_exit(126);
+      for (int fd : row.closed) ::close(fd);
+    });
+    // Generous: a pass over four keys takes milliseconds; what this catches
+    // is a program that never ends.
+    const bool ended = test::WaitUntil([&] { return child.Poll() >= 0; }, 5000);
+    ::close(out_fd);
+    ::close(err_fd);
+    if (!ended) {
+      ADD_FAILURE() << "still running";
+      continue;
+    }
+    EXPECT_EQ(child.Poll(), 0);
+    const std::string out = ReadFile(io / "out");
+    EXPECT_EQ(ReadFile(io / "err"), "");
+    const bool keys = row.closed.front() != 0;
+    if (keys) {
+      ExpectFilesAsThroughLibrary(dir, {Patch{}, p11});
+    } else {
+      EXPECT_TRUE(dir.Entries().empty()) << "no key, no file";
+    }
+    const bool shown = std::find(row.closed.begin(), row.closed.end(), 1) == row.closed.end();
+    if (!shown) continue;
+    if (keys) {
+      EXPECT_TRUE(out.starts_with(screens) && out.ends_with(FormatScreen(p11, 0))) << out;
+    } else {
+      EXPECT_EQ(out, screens + FormatScreen(Patch{}, 0)) << "as an empty script";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quibbet
