@@ -240,14 +240,14 @@ void LoadTerminfo(int fd) {
 }  // namespace
 
 bool OpenStandardStreams() {
+  constexpr const char* kNames[] = {"standard input", "standard output", "standard error"};
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // open() takes the lowest free number, which is this one: those below are open.
-    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    if (opened != fd) {
-      const std::string line = std::string("quibbet: standard descriptor ") + std::to_string(fd) +
-                               " is closed and /dev/null cannot be opened: " +
-                               (opened < 0 ? std::strerror(errno) : "got another number") + "\n";
+    if (::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0) {
+      const std::string line = std::string("quibbet: ") + kNames[fd] +
+                               " is closed and /dev/null cannot be opened in its place: " +
+                               std::strerror(errno) + "\n";
       WriteAll(STDERR_FILENO, line.data(), line.size());
       return false;
     }
