@@ -232,7 +232,8 @@ TEST_F(KittyTerminal, HoldingPRaisesThePitchOncePerPassUntilReleased) {
 TEST_F(KittyTerminal, TappingPShowsTheNewPitchWithoutWaitingForAnotherKey) {
   const std::size_t start = program_.output().size();
   program_.Send(KittyKey('p', 1) + KittyKey('p', 3));
-  program_.ReadFor(300);
+  EXPECT_TRUE(program_.WaitFor("PITCH     = 11", start)) << "only the exit would show it";
+  program_.ReadFor(200);
   Patch expected;
   expected.tone = 11;
   EXPECT_EQ(program_.LastScreen(), FormatScreen(expected, 0));
