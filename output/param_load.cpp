@@ -191,8 +191,9 @@ LoadedParams LoadParams(const std::string& path) {
   if (file == nullptr) return refuse(1, 1, std::string("a readable file: ") + std::strerror(errno));
   // One byte more than allowed tells a file that is too large.
   std::vector<std::uint8_t> bytes(kMaxParamFileBytes + 1);
+  errno = 0;
   const std::size_t size = std::fread(bytes.data(), 1, bytes.size(), file);
-  const int read_error = std::ferror(file) ? errno : 0;
+  const int read_error = !std::ferror(file) ? 0 : errno != 0 ? errno : EIO;
   std::fclose(file);
   if (read_error != 0)
     return refuse(1, 1, std::string("a readable file: ") + std::strerror(read_error));

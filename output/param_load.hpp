@@ -27,7 +27,7 @@ struct ParsedParams {
   bool ok() const { return expected.empty(); }
 };
 
-// Pure: reads nothing outside `bytes`, allocates only the fault's text.
+// Pure, and reads nothing outside `bytes`, whatever they hold.
 ParsedParams ParseParams(std::span<const std::uint8_t> bytes);
 
 // Larger files are refused unread; two rows of the largest floats are under
