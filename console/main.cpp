@@ -1,8 +1,10 @@
 // The program's entry: start-up, the loop of passes over the keys, and exit.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
+#include "console/command_line.hpp"
 #include "console/key_input.hpp"
 #include "console/keyboard.hpp"
 #include "console/main_loop.hpp"
@@ -83,7 +85,8 @@ int Run() {
 }  // namespace
 }  // namespace quibbet
 
-int main() {
+int main(int argc, char** argv) {
   if (!quibbet::OpenStandardStreams()) return 1;
+  if (const std::optional<int> status = quibbet::StartFromCommandLine(argc, argv)) return *status;
   return quibbet::Run();
 }

@@ -13,11 +13,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "console/command_line.hpp"
 #include "console/screen.hpp"
 #include "engine/renderer.hpp"
 #include "output/param_dump.hpp"
@@ -70,12 +72,15 @@ void ExpectFilesAsThroughLibrary(const TempDir& dir, std::initializer_list<Patch
 
 class PtyProgram {
  public:
-  explicit PtyProgram(const std::string& dir, const std::string& audio_driver = "dummy") {
+  explicit PtyProgram(const std::string& dir, const std::string& audio_driver = "dummy",
+                      const std::vector<std::string>& args = {}) {
     int tty = -1;
     winsize size{40, 100, 0, 0};
     EXPECT_EQ(::openpty(&master_, &tty, nullptr, nullptr, &size), 0);
     ::tcgetattr(tty, &before_);
-    child_.emplace(std::vector<std::string>{QUIBBET_BINARY},
+    std::vector<std::string> argv = {QUIBBET_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    child_.emplace(argv,
                    test::Env{{"TERM", "xterm-256color"}, {"SDL_AUDIODRIVER", audio_driver}}, [&] {
                      ::login_tty(tty);
                      const rlimit no_core{0, 0};  // the crash tests must not leave core files
@@ -449,11 +454,11 @@ TEST(Tmux, CtrlZUnderAParentProcessStopsTheWholeJobAndFgBringsItBack) {
 // ---------------------------------------------------------------------------
 // Keys from a pipe: a scripted session.
 
-// The program with `keys` (printf's notation) piped in, run in `dir`: what it
-// printed on both streams, then "exit=<status>".
-std::string RunPiped(const TempDir& dir, const std::string& keys) {
+// The program with `keys` (printf's notation) piped in, run in `dir` with
+// `args` (for sh): what it printed on both streams, then "exit=<status>".
+std::string RunPiped(const TempDir& dir, const std::string& keys, const std::string& args = "") {
   return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoAudio +
-                    " " QUIBBET_BINARY " 2>&1; echo \"exit=$?\"");
+                    " " QUIBBET_BINARY " " + args + " 2>&1; echo \"exit=$?\"");
 }
 
 TEST(PipedKeys, NoKeysRendersOnceShowsTheScreenAtStartAndEndAndWritesNothing) {
@@ -548,6 +553,94 @@ TEST(ClosedStandardStreams, EachIsAsIfEmptyAndLosesNothingButItsText) {
       EXPECT_EQ(out, screens + FormatScreen(Patch{}, 0)) << "as an empty script";
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+TEST(CommandLine, AnOpenedFilePlaysAsItsDecimalsAndF8SavesItBackByteForByte) {
+  TempDir dir;
+  // Rows as F8 writes them after many edits, a signed zero among them.
+  const std::string rows =
+      "{2, 1.013000, -0.100000, 0.030000 },\r\n"
+      "{0, 0.987000, 2.799999, -0.000000 },\r\n";
+  test::WriteFile(dir / "saved.txt", rows);
+  Patch compiled;  // the same decimals, as a compiler reads them
+  compiled.tone = -5;
+  compiled.osc[0] = {SQR, 1.013000f, -0.100000f, 0.030000f};
+  compiled.osc[1] = {SAW, 0.987000f, 2.799999f, -0.000000f};
+  // F7, F8, then the end of input.
+  const std::string out = RunPiped(dir, "\\033[18~\\033[19~", "--tone -5 saved.txt");
+  EXPECT_TRUE(out.starts_with("Tone = -5\n" + FormatScreen(compiled, 0))) << out;
+  EXPECT_TRUE(out.ends_with("exit=0\n")) << out;
+  EXPECT_EQ(ReadFile(dir / "import.txt"), rows);
+  ExpectFilesAsThroughLibrary(dir, {compiled});
+}
+
+bool ExitedWith(int wait_status, int code) {
+  return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == code;
+}
+
+TEST(CommandLine, RefusalsAreOneLineAndStatusTwoBeforeAnythingStarts) {
+  TempDir dir;
+  test::WriteFile(dir / "empty.txt", "");
+  test::WriteFile(dir / "type.txt", "{1, 1, 1, 1 },\r\n{3, 1, 1, 1 },\r\n");
+  std::filesystem::create_directory(dir / "folder");
+  const std::vector<std::string> before = dir.Entries();
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--frobnicate"}, "quibbet: unknown option '--frobnicate'; try 'quibbet --help'"},
+      {{"--tone", "x"},
+       "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not 'x'"},
+      {{dir / "missing.txt"},
+       dir / "missing.txt" + ":1:1: expected a readable file: No such file or directory"},
+      {{dir / "folder"}, dir / "folder" + ":1:1: expected a file, not a directory"},
+      {{dir / "empty.txt"}, dir / "empty.txt" +
+                                ":1:1: expected the row of oscillator 0: {type, detune, fm, "
+                                "noise },"},
+      {{"--tone", "3", dir / "type.txt"},
+       dir / "type.txt" + ":2:2: expected the waveform type of oscillator 1: 0, 1 or 2"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {QUIBBET_BINARY};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    // Standard input is empty: a program that went on would render, draw
+    // its screen and end with status 0.
+    const test::Finished f = test::RunToEnd(argv, {{"SDL_AUDIODRIVER", "dummy"}});
+    EXPECT_TRUE(ExitedWith(f.status, 2)) << c.error << " " << f.status;
+    EXPECT_EQ(f.err, c.error + "\n");
+    EXPECT_EQ(f.out, "") << "no sound was rendered, no screen drawn";
+  }
+  EXPECT_EQ(dir.Entries(), before);
+}
+
+TEST(CommandLine, ABadFileOnATerminalLeavesTheTerminalAlone) {
+  TempDir dir;
+  PtyProgram program(dir.path(), "dummy", {"missing.txt"});
+  EXPECT_TRUE(ExitedWith(program.WaitForExit(false), 2));
+  // Nothing but the line: no query, no screen, no mode change.
+  EXPECT_EQ(program.output(),
+            "missing.txt:1:1: expected a readable file: No such file or directory\r\n");
+  EXPECT_TRUE(program.SettingsRestored());
+}
+
+TEST(CommandLine, HelpAndVersionGoToStandardOutputWithStatusZero) {
+  const struct {
+    const char* arg;
+    std::string out;
+  } cases[] = {
+      {"--help", HelpText()}, {"-h", HelpText()}, {"--version", "quibbet " QUIBBET_VERSION "\n"}};
+  for (const auto& c : cases) {
+    const test::Finished f = test::RunToEnd({QUIBBET_BINARY, c.arg}, {});
+    EXPECT_TRUE(ExitedWith(f.status, 0)) << c.arg;
+    EXPECT_EQ(f.out, c.out) << c.arg;
+    EXPECT_EQ(f.err, "") << c.arg;
+  }
+  // A help that cannot be written is not a success.
+  EXPECT_EQ(RunCommand(QUIBBET_BINARY " --version 2>&1 >/dev/full; echo $?"),
+            "quibbet: standard output: No space left on device\n1\n");
 }
 
 }  // namespace
