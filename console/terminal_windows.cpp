@@ -251,6 +251,32 @@ long long NowMs() { return static_cast<long long>(GetTickCount64()); }
 
 }  // namespace
 
+bool OpenStandardStreams() {
+  // A program started without standard handles (a GUI launcher, a service)
+  // gets null ones. NUL takes their place, so that the C runtime's streams
+  // work: reading keys ends at once, and output goes nowhere.
+  struct Stream {
+    DWORD id;
+    std::FILE* file;
+    const char* mode;
+    const char* name;
+  };
+  const Stream streams[] = {{STD_INPUT_HANDLE, stdin, "rb", "standard input"},
+                            {STD_OUTPUT_HANDLE, stdout, "wb", "standard output"},
+                            {STD_ERROR_HANDLE, stderr, "wb", "standard error"}};
+  for (const Stream& s : streams) {
+    const HANDLE handle = GetStdHandle(s.id);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+    if (std::freopen("NUL", s.mode, s.file) == nullptr) {
+      std::fprintf(stderr, "quibbet: %s is closed and NUL cannot be opened in its place\n",
+                   s.name);
+      return false;
+    }
+    SetStdHandle(s.id, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(s.file))));
+  }
+  return true;
+}
+
 bool ScreenClears() { return state.output_is_console; }
 
 void WriteScreen(std::string_view text) {
@@ -377,7 +403,7 @@ SignalRequests Terminal::TakeSignals() const {
 }
 
 // A Windows console has no job control.
-void Terminal::Suspend() {}
+void Terminal::Suspend(StopScope) {}
 
 void Terminal::Restore() { RestoreNow(); }
 
