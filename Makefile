@@ -5,7 +5,7 @@ JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
 
-.PHONY: all deps configure build run test bench corpus clean
+.PHONY: all deps configure build run test bench corpus verify-sine clean
 
 all: build
 
@@ -36,6 +36,13 @@ corpus: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
 	$(BENCH_DIR)/tests/fast_render_corpus
+
+# Sine over all 2^32 floats against the C library and MPFR, on every core.
+verify-sine: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target sine_constants verify_sine
+	$(BENCH_DIR)/tests/sine_constants >/dev/null
+	$(BENCH_DIR)/tests/verify_sine
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR)
