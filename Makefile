@@ -6,7 +6,7 @@ JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
 
-.PHONY: all deps configure build run test bench corpus windows test-windows clean
+.PHONY: all deps configure build run test bench corpus verify-sine windows test-windows clean
 
 all: build
 
@@ -45,6 +45,13 @@ corpus: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
 	$(BENCH_DIR)/tests/fast_render_corpus
+
+# Sine over all 2^32 floats against the C library and MPFR, on every core.
+verify-sine: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target sine_constants verify_sine
+	$(BENCH_DIR)/tests/sine_constants >/dev/null
+	$(BENCH_DIR)/tests/verify_sine
 
 # The Windows program, cross-built with mingw-w64: $(WIN_DIR)/quibbet.exe.
 $(WIN_DIR)/CMakeCache.txt:
