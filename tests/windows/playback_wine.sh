@@ -1,0 +1,125 @@
+#!/bin/sh
+# waveOut under wine, heard through a real sound server: wine's PulseAudio
+# driver plays into a private PulseAudio null sink, whose monitor parec
+# captures. The capture must hold the render bit-exactly; a stop must fall
+# silent at once, and a replay start again from frame 0. With no server the
+# program says so in one line, fast.
+# usage: playback_wine.sh <wine-run> <wine-prefix> <playback_probe.exe>
+set -eu
+run=$1 prefix=$2 probe=$3
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/quibbet-wine-audio.XXXXXX")
+server_pid= recorder_pid=
+cleanup() {
+  [ -z "$recorder_pid" ] || kill "$recorder_pid" 2>/dev/null || true
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+# Lines wine itself may print about audio drivers; the program prints none.
+without_wine_noise() { grep -v -e '^There is no driver installed' -e '^ALSA lib' "$1" || true; }
+
+# ---- No server: one line per start, fast, nothing on stderr ----
+PULSE_SERVER="unix:$dir/no-server" "$run" "$prefix" "$probe" render start stop start stop \
+  >"$dir/out" 2>"$dir/err"
+python3 - "$dir/out" <<'PY'
+import sys
+lines = open(sys.argv[1]).read().splitlines()
+said = [l for l in lines if l.startswith("no audio output: ")]
+other = [l for l in lines if not l.startswith(("@", "Tone = ", "no audio output: "))]
+assert len(said) == 2 and not other, lines
+assert len(said[0]) > len("no audio output: "), said
+for l in lines:
+    if l.startswith("@start "):
+        _, begin, end = l.split()
+        ms = (int(end) - int(begin)) / 1e6
+        assert ms < 1000, "a start without a server took %.0f ms" % ms
+print("no server: '%s', fast" % said[0])
+PY
+[ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+
+# ---- A private server ----
+export HOME="$dir" XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config"
+unset PULSE_SERVER
+# norewinds: otherwise the monitor loses the first frames of a stream.
+pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
+  --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+  --load="module-null-sink sink_name=ci rate=44100 format=s16le channels=2 norewinds=1" \
+  >"$dir/pulseaudio.log" 2>&1 &
+server_pid=$!
+export PULSE_SERVER="unix:$dir/native"
+tries=0
+until pactl info >/dev/null 2>&1; do
+  tries=$((tries + 1))
+  [ "$tries" -lt 100 ] || { echo "pulseaudio did not start"; cat "$dir/pulseaudio.log"; exit 1; }
+  sleep 0.1
+done
+# Anything below 100 % would scale the samples.
+pactl set-sink-volume ci 100%
+parec -d ci.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 \
+  >"$dir/capture" &
+recorder_pid=$!
+tries=0
+until [ "$(stat -c %s "$dir/capture")" -ge 17640 ]; do
+  tries=$((tries + 1))
+  [ "$tries" -lt 100 ] || { echo "parec delivers nothing"; exit 1; }
+  sleep 0.1
+done
+
+# Play a second of the sound, stop, and replay it to its end.
+"$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms stop \
+  "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
+sleep 0.3
+kill "$recorder_pid"
+wait "$recorder_pid" 2>/dev/null || true
+recorder_pid=
+[ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+
+python3 - "$dir/capture" "$dir/render.pcm" "$dir/out" <<'PY'
+import sys
+capture = open(sys.argv[1], "rb").read()
+pcm = open(sys.argv[2], "rb").read()
+steps = {}
+for line in open(sys.argv[3]).read().splitlines():
+    if line.startswith("@"):
+        name, begin, end = line[1:].split()
+        steps.setdefault(name, []).append((int(begin), int(end)))
+assert len(pcm) == 1234800, len(pcm)
+bytes_per_ms = 176.4
+
+# The sound's first bytes are zero, as silence is: find it by its first
+# stretch that has any sound in it.
+lead = next(i for i, b in enumerate(pcm) if b) & ~3
+key = pcm[lead:lead + 8192]
+def find_start(after):
+    at = capture.find(key, after)
+    assert at >= 0, "the sound is not in the capture after byte %d" % after
+    return at - lead
+
+first = find_start(0)
+played = 0
+while first + played < len(capture) and played < len(pcm) and capture[first + played] == pcm[played]:
+    played += 1
+second = find_start(first + played)
+# Stopped at once: nothing but silence from the cut to the replay, and no
+# more played than the time from the start call to the end of the stop call
+# (plus what the server needs to fall silent).
+gap = capture[first + played:second]
+assert gap.count(0) == len(gap), "sound after the stop, before the replay"
+(start_begin, _), (stop_begin, stop_end) = steps["start"][0], steps["stop"][0]
+limit = (stop_end - start_begin) / 1e6 + 50
+assert played / bytes_per_ms <= limit, "%.1f ms played, at most %.1f expected" % (
+    played / bytes_per_ms, limit)
+assert played / bytes_per_ms >= 500, "only %.1f ms of the first start played" % (played / bytes_per_ms)
+# The replay: every byte from frame 0, then silence.
+heard = capture[second:second + len(pcm)]
+if heard != pcm:
+    diff = next((i for i in range(min(len(heard), len(pcm))) if heard[i] != pcm[i]), len(heard))
+    sys.exit("replay differs from the render at byte %d of %d" % (diff, len(pcm)))
+tail = capture[second + len(pcm):]
+assert tail.count(0) == len(tail), "sound after the end of the render"
+print("cut after %.1f ms, silent %.1f ms, replay %d bytes bit-exact"
+      % (played / bytes_per_ms, len(gap) / bytes_per_ms, len(pcm)))
+PY
