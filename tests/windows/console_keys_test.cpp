@@ -186,6 +186,7 @@ class ConsoleKeys : public ::testing::Test {
                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(console_, INVALID_HANDLE_VALUE) << "no console to share, error " << GetLastError();
     FlushConsoleInputBuffer(console_);
+    ASSERT_TRUE(GetConsoleMode(console_, &mode_before_));
     program_ = std::make_unique<Program>(console_, dir_.path());
     ASSERT_TRUE(program_->started());
     ASSERT_TRUE(program_->WaitForScreens(1)) << program_->Output();
@@ -213,10 +214,19 @@ class ConsoleKeys : public ::testing::Test {
   void QuitWithEscape() {
     Send({KeyRecord(VK_ESCAPE, true), KeyRecord(VK_ESCAPE, false)});
     EXPECT_EQ(program_->ExitCode(5000), 0) << program_->Output();
+    ExpectModesRestored();
+  }
+
+  // The program changed the console's input mode while it ran.
+  void ExpectModesRestored() {
+    DWORD mode = 0;
+    ASSERT_TRUE(GetConsoleMode(console_, &mode));
+    EXPECT_EQ(mode, mode_before_);
   }
 
   ScratchDir dir_;
   HANDLE console_ = INVALID_HANDLE_VALUE;
+  DWORD mode_before_ = 0;
   std::unique_ptr<Program> program_;
 };
 
@@ -273,6 +283,7 @@ TEST_F(ConsoleKeys, CtrlCQuitsLikeEscape) {
   down.Event.KeyEvent.dwControlKeyState = LEFT_CTRL_PRESSED;
   Send({down});
   EXPECT_EQ(program_->ExitCode(5000), 0) << program_->Output();
+  ExpectModesRestored();
 }
 
 // A script written into a Windows pipe: its end is ERROR_BROKEN_PIPE.
@@ -296,6 +307,8 @@ TEST(PipedKeys, ScriptActsAndItsEndQuits) {
   expected.osc[1].type = SAW;
   EXPECT_EQ(ReadAll(dir.path() / "import.txt"), EncodeParams(expected));
   EXPECT_EQ(LastValue(program.Output(), "PITCH     = "), "12");
+  // The same text as on Linux: no "\r" added before "\n" in a pipe.
+  EXPECT_EQ(program.Output().find('\r'), std::string::npos);
   // Standard error carries nothing of the program's.
   EXPECT_EQ(program.Errors(), "");
 }
