@@ -1,6 +1,10 @@
 # Cross-builds the 64-bit Windows program with Debian's mingw-w64 (posix
 # threads variant, for std::thread and std::mutex):
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+#
+# Only 64-bit Windows is built. A 32-bit (i686) toolchain would also need
+# -msse2 -mfpmath=sse: x87 arithmetic keeps extra precision in registers and
+# would round the sound differently.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
