@@ -32,8 +32,10 @@ using test::ReadFile;
 using test::RunCommand;
 using test::TempDir;
 
-// No test may depend on a sound device: the dummy driver plays nothing.
-constexpr char kNoAudio[] = "SDL_AUDIODRIVER=dummy";
+// No test may depend on a sound device: no sound server, and an ALSA device
+// that takes the sound and plays nothing. As shell variable assignments.
+constexpr char kNoServer[] = "PULSE_SERVER=unix:/dev/null/no-server";
+constexpr char kSilentAlsa[] = "ALSA_CONFIG_PATH=" QUIBBET_SILENT_ALSA_CONF;
 constexpr char kClear[] = "\x1b[H\x1b[2J";  // xterm-256color's terminfo clear
 
 // The text with the terminal's CRs removed.
@@ -70,13 +72,17 @@ void ExpectFilesAsThroughLibrary(const TempDir& dir, std::initializer_list<Patch
 
 class PtyProgram {
  public:
-  explicit PtyProgram(const std::string& dir, const std::string& audio_driver = "dummy") {
+  explicit PtyProgram(const std::string& dir,
+                      const std::string& alsa_config = QUIBBET_SILENT_ALSA_CONF) {
     int tty = -1;
     winsize size{40, 100, 0, 0};
     EXPECT_EQ(::openpty(&master_, &tty, nullptr, nullptr, &size), 0);
     ::tcgetattr(tty, &before_);
     child_.emplace(std::vector<std::string>{QUIBBET_BINARY},
-                   test::Env{{"TERM", "xterm-256color"}, {"SDL_AUDIODRIVER", audio_driver}}, [&] {
+                   test::Env{{"TERM", "xterm-256color"},
+                             {"PULSE_SERVER", "unix:/dev/null/no-server"},
+                             {"ALSA_CONFIG_PATH", alsa_config}},
+                   [&] {
                      ::login_tty(tty);
                      const rlimit no_core{0, 0};  // the crash tests must not leave core files
                      ::setrlimit(RLIMIT_CORE, &no_core);
@@ -277,7 +283,7 @@ TEST_F(KittyTerminal, KeysHeldWhenFocusIsLostAreReleased) {
 
 TEST(LegacyTerminal, GetsTypedKeysNoFlagsAndAMissingAudioOutputShownBelowTheFirstScreen) {
   TempDir dir;
-  PtyProgram program(dir.path(), "no-such-driver");
+  PtyProgram program(dir.path(), "/dev/null");  // no ALSA device either
   ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
   ASSERT_TRUE(program.WaitFor("SpaceKey  : Prev Sound\r\nno audio output: ")) << program.Escaped();
   program.Send("pp");
@@ -313,7 +319,8 @@ class TmuxSession {
  public:
   explicit TmuxSession(const std::string& dir)
       : tmux_("tmux -S " + Quoted(socket_dir_ / "socket") + " -f /dev/null ") {
-    RunCommand(tmux_ + "new-session -d -x 100 -y 50 -s s -c " + Quoted(dir) + " -e " + kNoAudio +
+    RunCommand(tmux_ + "new-session -d -x 100 -y 50 -s s -c " + Quoted(dir) + " -e " + kNoServer +
+               " -e " + kSilentAlsa +
                " -e PS1=ready\\> bash --norc --noprofile -i 2>&1");
     WaitForPane("ready>");
   }
@@ -416,8 +423,8 @@ TEST(Tmux, EveryWayOutLeavesTheTerminalSettingsAsTheyWere) {
 // The program with `keys` (printf's notation) piped in, run in `dir`: what it
 // printed on both streams, then "exit=<status>".
 std::string RunPiped(const TempDir& dir, const std::string& keys) {
-  return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoAudio +
-                    " " QUIBBET_BINARY " 2>&1; echo \"exit=$?\"");
+  return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoServer + " " +
+                    kSilentAlsa + " " QUIBBET_BINARY " 2>&1; echo \"exit=$?\"");
 }
 
 TEST(PipedKeys, NoKeysRendersOnceShowsTheScreenAtStartAndEndAndWritesNothing) {

@@ -143,11 +143,17 @@ double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm,
   return gap / kBytesPerNs / 1e6;
 }
 
+// How the program reaches the server: as a PulseAudio client, or as an ALSA
+// program whose default device is the server, as on a machine where the
+// program finds no server of its own to talk to.
+enum class Path { Pulse, Alsa };
+void PrintTo(Path path, std::ostream* out) { *out << (path == Path::Pulse ? "PulseAudio" : "ALSA"); }
+
 // A private PulseAudio with one null sink "ci" at the render's format, and a
 // capture of its monitor. Everything it started is stopped when it goes.
 class PrivateServer {
  public:
-  PrivateServer() {
+  explicit PrivateServer(Path path) {
     const Env server_env = {{"HOME", dir_.path()},
                             {"XDG_RUNTIME_DIR", dir_.path()},
                             {"XDG_CONFIG_HOME", dir_ / "config"},
@@ -163,7 +169,13 @@ class PrivateServer {
     ::close(log_fd);
     client_env_ = server_env;
     client_env_["PULSE_SERVER"] = "unix:" + dir_ / "native";
-    client_env_["SDL_AUDIODRIVER"] = "";
+    probe_env_ = client_env_;
+    if (path == Path::Alsa) {
+      test::WriteFile(dir_ / "asound.conf",
+                      "pcm.!default { type pulse server \"unix:" + dir_ / "native" + "\" }\n");
+      probe_env_["ALSA_CONFIG_PATH"] = dir_ / "asound.conf";
+      probe_env_["PULSE_SERVER"] = "unix:" + dir_ / "no-server-here";
+    }
   }
 
   ~PrivateServer() {
@@ -216,7 +228,7 @@ class PrivateServer {
     argv.insert(argv.end(), script.begin(), script.end());
     argv.push_back("save=" + dir_ / "render.pcm");
     probe_spawned_ns_ = NowNs();
-    const test::Finished probe = test::RunToEnd(argv, client_env_);
+    const test::Finished probe = test::RunToEnd(argv, probe_env_);
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");
     SleepMs(200);  // the tail of the capture
@@ -231,7 +243,7 @@ class PrivateServer {
 
  private:
   test::TempDir dir_;
-  Env client_env_;
+  Env client_env_, probe_env_;
   std::unique_ptr<Child> server_, recorder_;
   std::thread reader_;
   std::mutex capture_mutex_;
@@ -239,14 +251,16 @@ class PrivateServer {
   std::int64_t probe_spawned_ns_ = 0;
 };
 
-TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromTheStart) {
+class PlaybackThroughServer : public testing::TestWithParam<Path> {};
+
+TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromTheStart) {
   // A starved client makes the server insert silence (an underrun); that is
   // the machine's doing, not the program's, so such a run is tried again.
   // Any other difference fails at once.
   constexpr int kAttempts = 3;
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     SCOPED_TRACE("attempt " + std::to_string(attempt));
-    PrivateServer server;
+    PrivateServer server(GetParam());
     ASSERT_NO_FATAL_FAILURE(server.Start());
     // Cut after 1 s; a full sound after a stop; a cut then an immediate
     // replay during playback; a full sound again. Every render is the same,
@@ -315,20 +329,26 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Paths, PlaybackThroughServer, testing::Values(Path::Pulse, Path::Alsa),
+                         [](const testing::TestParamInfo<Path>& info) {
+                           return info.param == Path::Pulse ? "PulseAudio" : "Alsa";
+                         });
+
 // No sound server and no usable card: every start reports why in one line on
 // stdout, fails fast, prints nothing on stderr, and the program goes on.
 TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   test::TempDir dir;
   test::WriteFile(dir / "asound.conf", "");  // ALSA without a "default" PCM, card or not
-  for (const char* driver : {"", "none-such"}) {
-    SCOPED_TRACE(driver);
+  // A server named but not there, and none named at all: the session's
+  // socket is looked for in an empty runtime directory.
+  for (const std::string& server : {"unix:" + dir / "missing", std::string()}) {
+    SCOPED_TRACE(server);
     const test::Finished probe = test::RunToEnd(
         {QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"},
         {{"HOME", dir.path()},
          {"XDG_RUNTIME_DIR", dir.path()},
-         {"PULSE_SERVER", "unix:" + dir / "missing"},
-         {"ALSA_CONFIG_PATH", dir / "asound.conf"},
-         {"SDL_AUDIODRIVER", driver}});
+         {"PULSE_SERVER", server},
+         {"ALSA_CONFIG_PATH", dir / "asound.conf"}});
     const std::string& out = probe.out;
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");
