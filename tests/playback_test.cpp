@@ -1,8 +1,6 @@
 // Playback heard through a real sound server: a private PulseAudio with a null
 // sink, whose monitor is captured with parec and compared byte for byte with
 // the render. playback_probe plays on a script, as the main loop would.
-#include <time.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -16,34 +14,22 @@
 
 #include "engine/renderer.hpp"
 #include "process_util.hpp"
+#include "sink_capture.hpp"
 
 namespace quibbet {
 namespace {
 
+using test::Capture;
 using test::Child;
 using test::Env;
+using test::FindPlaybacks;
+using test::Heard;
+using test::NowNs;
+using test::Playbacks;
 using test::SleepMs;
 using test::WaitUntil;
 
 constexpr double kBytesPerNs = kFramesPerSecond * kBytesPerFrame / 1e9;
-
-std::int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-// What parec delivered, with the time each read arrived.
-struct Capture {
-  std::string bytes;
-  std::vector<std::pair<std::size_t, std::int64_t>> reads;  // end offset, arrival ns
-
-  // Arrival of the read that brought byte i: an upper bound on when it was heard.
-  std::int64_t ArrivalOf(std::size_t i) const {
-    const auto it = std::upper_bound(reads.begin(), reads.end(), std::make_pair(i, INT64_MAX));
-    return it == reads.end() ? INT64_MAX : it->second;
-  }
-};
 
 // One step of the probe's timeline: "@<step> <begin> <end>".
 struct Step {
@@ -70,47 +56,6 @@ std::vector<std::string> LinesStartingWith(const std::string& out, const std::st
   for (std::string line; std::getline(in, line);)
     if (line.starts_with(prefix)) lines.push_back(line);
   return lines;
-}
-
-// A playback found in the capture: the render's bytes [0, length) heard
-// from capture offset begin on.
-struct Heard {
-  std::size_t begin = 0, length = 0;
-};
-
-struct Playbacks {
-  std::vector<Heard> heard;
-  std::string problem;  // empty when the capture is nothing but these
-};
-
-// Splits the capture into playbacks of the render separated by silence.
-// Anything else (a sound that is not the render from its first frame, or a
-// render that goes on with wrong bytes) ends the search as a problem.
-Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm) {
-  const auto first_sound =
-      std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; });
-  const std::size_t lead = static_cast<std::size_t>(first_sound - pcm.begin());
-  Playbacks found;
-  std::size_t pos = 0;
-  while (true) {
-    const std::size_t nz = capture.find_first_not_of('\0', pos);
-    if (nz == std::string::npos) break;
-    if (nz < pos + lead || (nz - lead) % kBytesPerFrame != 0) {
-      found.problem = "sound at capture byte " + std::to_string(nz) + " does not start a render";
-      break;
-    }
-    Heard h{nz - lead, 0};
-    while (h.length < pcm.size() && h.begin + h.length < capture.size() &&
-           static_cast<std::uint8_t>(capture[h.begin + h.length]) == pcm[h.length])
-      ++h.length;
-    if (h.length <= lead) {
-      found.problem = "sound at capture byte " + std::to_string(nz) + " is not the render";
-      break;
-    }
-    found.heard.push_back(h);
-    pos = h.begin + h.length;
-  }
-  return found;
 }
 
 // Milliseconds of silence the server inserted into playback h because the
