@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -115,6 +116,9 @@ class PrivateServer {
     client_env_ = server_env;
     client_env_["PULSE_SERVER"] = "unix:" + dir_ / "native";
     probe_env_ = client_env_;
+    // Without the server, no ALSA device either: what is heard came this way.
+    test::WriteFile(dir_ / "no-alsa.conf", "");
+    probe_env_["ALSA_CONFIG_PATH"] = dir_ / "no-alsa.conf";
     if (path == Path::Alsa) {
       test::WriteFile(dir_ / "asound.conf",
                       "pcm.!default { type pulse server \"unix:" + dir_ / "native" + "\" }\n");
@@ -168,12 +172,17 @@ class PrivateServer {
 
   // Runs the probe on a script and ends the capture; the probe's stdout.
   // Its stderr must stay empty.
-  std::string Play(const std::vector<std::string>& script) {
+  // `meanwhile` runs while the probe does.
+  std::string Play(const std::vector<std::string>& script,
+                   const std::function<void()>& meanwhile = {}) {
     std::vector<std::string> argv = {QUIBBET_PLAYBACK_PROBE};
     argv.insert(argv.end(), script.begin(), script.end());
     argv.push_back("save=" + dir_ / "render.pcm");
     probe_spawned_ns_ = NowNs();
-    const test::Finished probe = test::RunToEnd(argv, probe_env_);
+    test::Finished probe;
+    std::thread run([&] { probe = test::RunToEnd(argv, probe_env_); });
+    if (meanwhile) meanwhile();
+    run.join();
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");
     SleepMs(200);  // the tail of the capture
@@ -181,6 +190,9 @@ class PrivateServer {
     reader_.join();
     return probe.out;
   }
+
+  // The server goes away, as when a user restarts it.
+  void StopServer() { server_->Stop(); }
 
   std::string Render() const { return test::ReadFile(dir_ / "render.pcm"); }
   const Capture& capture() const { return capture_; }
@@ -278,6 +290,27 @@ INSTANTIATE_TEST_SUITE_P(Paths, PlaybackThroughServer, testing::Values(Path::Pul
                          [](const testing::TestParamInfo<Path>& info) {
                            return info.param == Path::Pulse ? "PulseAudio" : "Alsa";
                          });
+
+// The server goes away while the program runs: the next start says so in
+// one line, at once, and the program goes on; nothing hangs and nothing
+// reaches stderr.
+TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
+  PrivateServer server(Path::Pulse);
+  ASSERT_NO_FATAL_FAILURE(server.Start());
+  const std::string out =
+      server.Play({"render", "start", "600ms", "stop", "render", "start", "stop", "render", "start",
+                   "stop"},
+                  [&] {
+                    SleepMs(300);
+                    server.StopServer();
+                  });
+  const auto reasons = LinesStartingWith(out, "no audio output: ");
+  ASSERT_EQ(reasons.size(), 2u) << out;
+  EXPECT_LT(out.find("@600ms"), out.find("no audio output")) << "the first start played";
+  const std::vector<Step> steps = StepsOf(out);
+  ASSERT_EQ(steps.size(), 11u) << out;  // every step ran, and the save
+  for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
+}
 
 // No sound server and no usable card: every start reports why in one line on
 // stdout, fails fast, prints nothing on stderr, and the program goes on.
