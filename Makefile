@@ -21,8 +21,16 @@ configure: deps $(BUILD_DIR)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
-	$(BUILD_DIR)/quibbet
+# The build's log is shown only when the build fails, so the program starts
+# on a clean terminal; it stays in $(BUILD_DIR)/build.log either way.
+run: deps
+	@mkdir -p $(BUILD_DIR)
+	@echo "make run: building quibbet..."
+	@$(MAKE) --no-print-directory build >$(BUILD_DIR)/build.log 2>&1 || { \
+	  cat $(BUILD_DIR)/build.log; \
+	  echo "make run: the build failed; its log is above and in $(BUILD_DIR)/build.log" >&2; \
+	  exit 1; }
+	@$(BUILD_DIR)/quibbet
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

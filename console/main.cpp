@@ -1,8 +1,10 @@
 // The program's entry: start-up, the loop of passes over the keys, and exit.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
+#include "console/command_line.hpp"
 #include "console/key_input.hpp"
 #include "console/keyboard.hpp"
 #include "console/main_loop.hpp"
@@ -59,7 +61,8 @@ int Run() {
     }
     bool resumed = signals.resumed;
     if (got == KeyInput::Result::Suspend || signals.suspend) {
-      terminal.Suspend();
+      terminal.Suspend(got == KeyInput::Result::Suspend ? Terminal::StopScope::ProcessGroup
+                                                        : Terminal::StopScope::Process);
       resumed = true;
     }
     if (resumed) {
@@ -82,4 +85,8 @@ int Run() {
 }  // namespace
 }  // namespace quibbet
 
-int main() { return quibbet::Run(); }
+int main(int argc, char** argv) {
+  if (!quibbet::OpenStandardStreams()) return 1;
+  if (const std::optional<int> status = quibbet::StartFromCommandLine(argc, argv)) return *status;
+  return quibbet::Run();
+}

@@ -64,28 +64,38 @@ PassResult RunPass(const KeysDown& down, const Actions& actions) {
   // The oscillator edits below act on the oscillator selected when the pass
   // began, even if 1 or 2 changes the selection in this same pass.
   Osc& osc = patch.osc[stick == 1 ? 1 : 0];
-  if (Down(down, Key::O)) {
+  bool edited = false;
+  // Every edit, like every action, draws the screen before its change.
+  const auto before_edit = [&] {
     actions.draw_screen();
+    edited = true;
+  };
+  if (Down(down, Key::O)) {
+    before_edit();
     patch.tone = StepTone(patch.tone, -1);
   }
   if (Down(down, Key::P)) {
-    actions.draw_screen();
+    before_edit();
     patch.tone = StepTone(patch.tone, +1);
   }
   if (Down(down, Key::One)) {
-    actions.draw_screen();
+    before_edit();
     stick = 0;
   }
   if (Down(down, Key::Two)) {
-    actions.draw_screen();
+    before_edit();
     stick = 1;
   }
   for (const OscEdit& edit : kOscEdits) {
     if (Down(down, edit.key)) {
-      actions.draw_screen();
+      before_edit();
       edit.apply(osc);
     }
   }
+  // The screen is the only display: after an edit it must show the values the
+  // next render will use, not those from before the last change. A pass that
+  // only replays or saves keeps its "Tone" or error line below the screen.
+  if (edited) actions.draw_screen();
   return PassResult::Continue;
 }
 

@@ -29,7 +29,9 @@ enum class PassResult : std::uint8_t { Continue, Exit };
 
 // Tests the keys in table order and performs every held key's action; each
 // action except leaving draws the screen first and only then makes its
-// change. Escape ends the loop before anything else of the pass runs.
+// change. A pass that edited the patch or the selection draws the screen once
+// more at its end, so what is shown is what the next render uses. Escape ends
+// the loop before anything else of the pass runs.
 PassResult RunPass(const KeysDown& down, const Actions& actions);
 
 // A parameter step done in double precision: the field is widened, the step

@@ -239,6 +239,22 @@ void LoadTerminfo(int fd) {
 
 }  // namespace
 
+bool OpenStandardStreams() {
+  constexpr const char* kNames[] = {"standard input", "standard output", "standard error"};
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free number, which is this one: those below are open.
+    if (::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0) {
+      const std::string line = std::string("quibbet: ") + kNames[fd] +
+                               " is closed and /dev/null cannot be opened in its place: " +
+                               std::strerror(errno) + "\n";
+      WriteAll(STDERR_FILENO, line.data(), line.size());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ScreenClears() {
   static const bool to_terminal = ::isatty(STDOUT_FILENO) == 1;
   return to_terminal;
@@ -345,11 +361,20 @@ SignalRequests Terminal::TakeSignals() const {
   return requests;
 }
 
-void Terminal::Suspend() {
+void Terminal::Suspend(StopScope scope) {
   if (!raw()) return;
   RestoreNow();
   Handle(SIGTSTP, SIG_DFL, 0);
-  ::raise(SIGTSTP);  // stops here until the shell continues the process
+  // Raw mode turned the terminal's own Ctrl-Z off, so it is done here as the
+  // terminal does it: to the whole process group. Stopping only this process
+  // would leave a parent that waits for it (make run, a script) in the
+  // foreground, and the shell would never get the terminal back.
+  if (scope == StopScope::ProcessGroup) {
+    ::kill(0, SIGTSTP);
+  } else {
+    ::raise(SIGTSTP);
+  }
+  // Stopped until the shell continues the job.
   Handle(SIGTSTP, OnSuspendSignal, 0);
   EnterRaw();
   resumed = 0;  // the caller redraws; the SIGCONT that woke us needs no more

@@ -11,6 +11,13 @@
 
 namespace quibbet {
 
+// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, as some
+// launchers leave them. Otherwise the next file or pipe the program opens
+// takes that number, and the program reads its own pipe as its keys or writes
+// its screen into it. Called first in main, before anything opens a file; on
+// failure says why in one line and returns false.
+bool OpenStandardStreams();
+
 // Writes the screen text to standard output in one write. On a terminal the
 // clear sequence goes in front of it; anywhere else the text goes out as it is.
 void WriteScreen(std::string_view text);
@@ -80,9 +87,13 @@ class Terminal {
 
   SignalRequests TakeSignals() const;
 
-  // Ctrl-Z: puts the terminal back as it was and stops the process; when the
-  // shell continues it, raw mode (and the kitty flags) come back.
-  void Suspend();
+  // Who stops on a suspend: the whole process group, as the terminal's own
+  // Ctrl-Z would stop it, or only this process, for a SIGTSTP sent to it alone.
+  enum class StopScope : std::uint8_t { ProcessGroup, Process };
+
+  // Ctrl-Z: puts the terminal back as it was and stops; when the shell
+  // continues the job, raw mode (and the kitty flags) come back.
+  void Suspend(StopScope scope);
 
   // Puts the terminal back now; after this the object only reads input.
   void Restore();

@@ -13,11 +13,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "console/command_line.hpp"
 #include "console/screen.hpp"
 #include "engine/renderer.hpp"
 #include "output/param_dump.hpp"
@@ -36,6 +38,8 @@ using test::TempDir;
 // that takes the sound and plays nothing. As shell variable assignments.
 constexpr char kNoServer[] = "PULSE_SERVER=unix:/dev/null/no-server";
 constexpr char kSilentAlsa[] = "ALSA_CONFIG_PATH=" QUIBBET_SILENT_ALSA_CONF;
+const test::Env kNoAudioEnv = {{"PULSE_SERVER", "unix:/dev/null/no-server"},
+                               {"ALSA_CONFIG_PATH", QUIBBET_SILENT_ALSA_CONF}};
 constexpr char kClear[] = "\x1b[H\x1b[2J";  // xterm-256color's terminfo clear
 
 // The text with the terminal's CRs removed.
@@ -73,12 +77,15 @@ void ExpectFilesAsThroughLibrary(const TempDir& dir, std::initializer_list<Patch
 class PtyProgram {
  public:
   explicit PtyProgram(const std::string& dir,
-                      const std::string& alsa_config = QUIBBET_SILENT_ALSA_CONF) {
+                      const std::string& alsa_config = QUIBBET_SILENT_ALSA_CONF,
+                      const std::vector<std::string>& args = {}) {
     int tty = -1;
     winsize size{40, 100, 0, 0};
     EXPECT_EQ(::openpty(&master_, &tty, nullptr, nullptr, &size), 0);
     ::tcgetattr(tty, &before_);
-    child_.emplace(std::vector<std::string>{QUIBBET_BINARY},
+    std::vector<std::string> argv = {QUIBBET_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    child_.emplace(argv,
                    test::Env{{"TERM", "xterm-256color"},
                              {"PULSE_SERVER", "unix:/dev/null/no-server"},
                              {"ALSA_CONFIG_PATH", alsa_config}},
@@ -221,8 +228,11 @@ TEST_F(KittyTerminal, HoldingPRaisesThePitchOncePerPassUntilReleased) {
   program_.ReadFor(300);
   program_.Send(KittyKey('p', 3));
   program_.ReadFor(200);
-  const int raises = Count(std::string_view(program_.output()).substr(start), kClear);
-  // 600 ms held at 16 ms and a redraw per pass: some tens of passes.
+  // Each pass draws before the raise and again after it.
+  const int draws = Count(std::string_view(program_.output()).substr(start), kClear);
+  EXPECT_EQ(draws % 2, 0);
+  const int raises = draws / 2;
+  // 600 ms held at 16 ms a pass: some tens of passes.
   EXPECT_GE(raises, 10);
   EXPECT_LE(raises, 45);
   EXPECT_TRUE(StaysQuiet(200)) << "nothing after the release";
@@ -230,6 +240,19 @@ TEST_F(KittyTerminal, HoldingPRaisesThePitchOncePerPassUntilReleased) {
   EXPECT_NE(program_.LastScreen().find("PITCH     = " + std::to_string(10 + raises) + "\n"),
             std::string::npos)
       << program_.LastScreen();
+}
+
+TEST_F(KittyTerminal, TappingPShowsTheNewPitchWithoutWaitingForAnotherKey) {
+  const std::size_t start = program_.output().size();
+  program_.Send(KittyKey('p', 1) + KittyKey('p', 3));
+  EXPECT_TRUE(program_.WaitFor("PITCH     = 11", start)) << "only the exit would show it";
+  program_.ReadFor(200);
+  Patch expected;
+  expected.tone = 11;
+  EXPECT_EQ(program_.LastScreen(), FormatScreen(expected, 0));
+  EXPECT_EQ(Count(std::string_view(program_.output()).substr(start), kClear), 2)
+      << "one redraw before the raise, one after it";
+  Quit();
 }
 
 TEST_F(KittyTerminal, TwoAndATappedInOnePassEditTheOldSelectionAndMoveIt) {
@@ -417,14 +440,34 @@ TEST(Tmux, EveryWayOutLeavesTheTerminalSettingsAsTheyWere) {
   }
 }
 
+TEST(Tmux, CtrlZUnderAParentProcessStopsTheWholeJobAndFgBringsItBack) {
+  // As under `make run`: the shell's job is the parent, which waits for the
+  // program. Only if the parent stops too does the shell get the terminal back.
+  TempDir dir;
+  TmuxSession tmux(dir.path());
+  tmux.Line("clear; sh -c '" QUIBBET_BINARY "; echo program-exit=$?'");
+  tmux.WaitForPane("SpaceKey  : Prev Sound");
+  tmux.Keys("C-z");
+  tmux.WaitForPane("Stopped");
+  tmux.WaitForPane("ready>");
+  if (::testing::Test::HasFailure()) return;
+  tmux.Line("jobs");
+  tmux.WaitForPane("ready>jobs\n[1]+  Stopped");
+  tmux.Line("fg");
+  if (!test::WaitUntil([&] { return tmux.Pane() == FormatScreen(Patch{}, 0); }, 10000, 20))
+    ADD_FAILURE() << "no redraw after fg:\n" << tmux.Pane();
+  tmux.Keys("Escape");
+  tmux.WaitForPane("program-exit=0\nready>");
+}
+
 // ---------------------------------------------------------------------------
 // Keys from a pipe: a scripted session.
 
-// The program with `keys` (printf's notation) piped in, run in `dir`: what it
-// printed on both streams, then "exit=<status>".
-std::string RunPiped(const TempDir& dir, const std::string& keys) {
-  return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoServer + " " +
-                    kSilentAlsa + " " QUIBBET_BINARY " 2>&1; echo \"exit=$?\"");
+// The program with `keys` (printf's notation) piped in, run in `dir` with
+// `args` (for sh): what it printed on both streams, then "exit=<status>".
+std::string RunPiped(const TempDir& dir, const std::string& keys, const std::string& args = "") {
+  return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoServer +
+                    " " + kSilentAlsa + " " QUIBBET_BINARY " " + args + " 2>&1; echo \"exit=$?\"");
 }
 
 TEST(PipedKeys, NoKeysRendersOnceShowsTheScreenAtStartAndEndAndWritesNothing) {
@@ -440,15 +483,17 @@ TEST(PipedKeys, ScriptedSessionWritesTheFilesAndEndsAtEndOfInput) {
   const std::string out = RunPiped(dir, "pP \\033[18~\\033[19~");
   EXPECT_EQ(out.find('\x1b'), std::string::npos) << "no control sequences";
   // Start-up, then one screen per key (P, P, Space, F7, F8) and one at exit.
-  // Each screen shows the values before its key acts; the replay's line
-  // follows its screen.
+  // Each screen shows the values before its key acts, and each P's pass ends
+  // with one more showing the raise; the replay's line follows its screen.
   Patch p10, p11, p12;
   p11.tone = 11;
   p12.tone = 12;
-  const std::string want = "Tone = 10\n" + FormatScreen(p10, 0) + FormatScreen(p10, 0) +
-                           FormatScreen(p11, 0) + FormatScreen(p12, 0) + "Tone = 12\n" +
-                           FormatScreen(p12, 0) + FormatScreen(p12, 0) + FormatScreen(p12, 0) +
-                           "exit=0\n";
+  const std::string want = "Tone = 10\n" + FormatScreen(p10, 0) +           // start-up
+                           FormatScreen(p10, 0) + FormatScreen(p11, 0) +      // p
+                           FormatScreen(p11, 0) + FormatScreen(p12, 0) +      // P
+                           FormatScreen(p12, 0) + "Tone = 12\n" +             // Space
+                           FormatScreen(p12, 0) + FormatScreen(p12, 0) +      // F7, F8
+                           FormatScreen(p12, 0) + "exit=0\n";                 // end of input
   EXPECT_EQ(Plain(out), want);
   ExpectFilesAsThroughLibrary(dir, {Patch{}, p12});
 }
@@ -461,6 +506,150 @@ TEST(PipedKeys, ScriptLongerThanTheKeyQueueLosesNoKey) {
   const std::string end = FormatScreen(expected, 0) + "exit=0\n";
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), end.size())), end);
   EXPECT_EQ(ReadFile(dir / "import.txt"), EncodeParams(expected));
+}
+
+// ---------------------------------------------------------------------------
+// Started with standard descriptors closed, as some launchers start programs.
+
+TEST(ClosedStandardStreams, EachIsAsIfEmptyAndLosesNothingButItsText) {
+  const struct {
+    const char* name;
+    std::vector<int> closed;
+  } rows[] = {{"stdin", {0}}, {"stdout", {1}}, {"stderr", {2}}, {"all three", {0, 1, 2}}};
+  Patch p11;
+  p11.tone = 11;
+  const std::string screens = "Tone = 10\n" + FormatScreen(Patch{}, 0);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir, io;
+    // P, Space, F7 and F8, for the rows that leave standard input open.
+    test::WriteFile(io / "keys", "p \x1b[18~\x1b[19~");
+    const std::string keys_path = io / "keys", dir_path = dir.path().string();
+    const int out_fd = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int err_fd = ::open((io / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    test::Child child({QUIBBET_BINARY}, kNoAudioEnv, [&] {
+      const int keys_fd = ::open(keys_path.c_str(), O_RDONLY);
+      ::dup2(keys_fd, 0);
+      ::close(keys_fd);
+      ::dup2(out_fd, 1);
+      ::dup2(err_fd, 2);
+      if (::chdir(dir_path.c_str()) != 0) ::_exit(126);
+      for (int fd : row.closed) ::close(fd);
+    });
+    // Generous: a pass over four keys takes milliseconds; what this catches
+    // is a program that never ends.
+    const bool ended = test::WaitUntil([&] { return child.Poll() >= 0; }, 5000);
+    ::close(out_fd);
+    ::close(err_fd);
+    if (!ended) {
+      ADD_FAILURE() << "still running";
+      continue;
+    }
+    EXPECT_EQ(child.Poll(), 0);
+    const std::string out = ReadFile(io / "out");
+    EXPECT_EQ(ReadFile(io / "err"), "");
+    const bool keys = row.closed.front() != 0;
+    if (keys) {
+      ExpectFilesAsThroughLibrary(dir, {Patch{}, p11});
+    } else {
+      EXPECT_TRUE(dir.Entries().empty()) << "no key, no file";
+    }
+    const bool shown = std::find(row.closed.begin(), row.closed.end(), 1) == row.closed.end();
+    if (!shown) continue;
+    if (keys) {
+      EXPECT_TRUE(out.starts_with(screens) && out.ends_with(FormatScreen(p11, 0))) << out;
+    } else {
+      EXPECT_EQ(out, screens + FormatScreen(Patch{}, 0)) << "as an empty script";
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+TEST(CommandLine, AnOpenedFilePlaysAsItsDecimalsAndF8SavesItBackByteForByte) {
+  TempDir dir;
+  // Rows as F8 writes them after many edits, a signed zero among them.
+  const std::string rows =
+      "{2, 1.013000, -0.100000, 0.030000 },\r\n"
+      "{0, 0.987000, 2.799999, -0.000000 },\r\n";
+  test::WriteFile(dir / "saved.txt", rows);
+  Patch compiled;  // the same decimals, as a compiler reads them
+  compiled.tone = -5;
+  compiled.osc[0] = {SQR, 1.013000f, -0.100000f, 0.030000f};
+  compiled.osc[1] = {SAW, 0.987000f, 2.799999f, -0.000000f};
+  // F7, F8, then the end of input.
+  const std::string out = RunPiped(dir, "\\033[18~\\033[19~", "--tone -5 saved.txt");
+  EXPECT_TRUE(out.starts_with("Tone = -5\n" + FormatScreen(compiled, 0))) << out;
+  EXPECT_TRUE(out.ends_with("exit=0\n")) << out;
+  EXPECT_EQ(ReadFile(dir / "import.txt"), rows);
+  ExpectFilesAsThroughLibrary(dir, {compiled});
+}
+
+bool ExitedWith(int wait_status, int code) {
+  return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == code;
+}
+
+TEST(CommandLine, RefusalsAreOneLineAndStatusTwoBeforeAnythingStarts) {
+  TempDir dir;
+  test::WriteFile(dir / "empty.txt", "");
+  test::WriteFile(dir / "type.txt", "{1, 1, 1, 1 },\r\n{3, 1, 1, 1 },\r\n");
+  std::filesystem::create_directory(dir / "folder");
+  const std::vector<std::string> before = dir.Entries();
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--frobnicate"}, "quibbet: unknown option '--frobnicate'; try 'quibbet --help'"},
+      {{"--tone", "x"},
+       "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not 'x'"},
+      {{dir / "missing.txt"},
+       dir / "missing.txt" + ":1:1: expected a readable file: No such file or directory"},
+      {{dir / "folder"}, dir / "folder" + ":1:1: expected a file, not a directory"},
+      {{dir / "empty.txt"}, dir / "empty.txt" +
+                                ":1:1: expected the row of oscillator 0: {type, detune, fm, "
+                                "noise },"},
+      {{"--tone", "3", dir / "type.txt"},
+       dir / "type.txt" + ":2:2: expected the waveform type of oscillator 1: 0, 1 or 2"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {QUIBBET_BINARY};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    // Standard input is empty: a program that went on would render, draw
+    // its screen and end with status 0.
+    const test::Finished f = test::RunToEnd(argv, kNoAudioEnv);
+    EXPECT_TRUE(ExitedWith(f.status, 2)) << c.error << " " << f.status;
+    EXPECT_EQ(f.err, c.error + "\n");
+    EXPECT_EQ(f.out, "") << "no sound was rendered, no screen drawn";
+  }
+  EXPECT_EQ(dir.Entries(), before);
+}
+
+TEST(CommandLine, ABadFileOnATerminalLeavesTheTerminalAlone) {
+  TempDir dir;
+  PtyProgram program(dir.path(), QUIBBET_SILENT_ALSA_CONF, {"missing.txt"});
+  EXPECT_TRUE(ExitedWith(program.WaitForExit(false), 2));
+  // Nothing but the line: no query, no screen, no mode change.
+  EXPECT_EQ(program.output(),
+            "missing.txt:1:1: expected a readable file: No such file or directory\r\n");
+  EXPECT_TRUE(program.SettingsRestored());
+}
+
+TEST(CommandLine, HelpAndVersionGoToStandardOutputWithStatusZero) {
+  const struct {
+    const char* arg;
+    std::string out;
+  } cases[] = {
+      {"--help", HelpText()}, {"-h", HelpText()}, {"--version", "quibbet " QUIBBET_VERSION "\n"}};
+  for (const auto& c : cases) {
+    const test::Finished f = test::RunToEnd({QUIBBET_BINARY, c.arg}, {});
+    EXPECT_TRUE(ExitedWith(f.status, 0)) << c.arg;
+    EXPECT_EQ(f.out, c.out) << c.arg;
+    EXPECT_EQ(f.err, "") << c.arg;
+  }
+  // A help that cannot be written is not a success.
+  EXPECT_EQ(RunCommand(QUIBBET_BINARY " --version 2>&1 >/dev/full; echo $?"),
+            "quibbet: standard output: No space left on device\n1\n");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // One pass of the main loop: key order, the selection rule, redraw before
-// every change, and the double-precision steps, on the global patch.
+// every change and after a pass of edits, and the double-precision steps, on
+// the global patch.
 #include "console/main_loop.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <limits>
 #include <string>
@@ -17,9 +19,15 @@ namespace {
 
 // What the hooks saw, in order; a draw records the pitch it would show.
 std::vector<std::string> calls;
+// The whole text of the last screen drawn.
+std::string last_screen;
 
 const Actions kRecorder = {
-    .draw_screen = [] { calls.push_back("draw tone=" + std::to_string(patch.tone)); },
+    .draw_screen =
+        [] {
+          calls.push_back("draw tone=" + std::to_string(patch.tone));
+          last_screen = FormatScreen(patch, stick);
+        },
     .stop_playback = [] { calls.push_back("stop"); },
     .render_sound = [] { calls.push_back("render"); },
     .start_playback = [] { calls.push_back("start"); },
@@ -39,6 +47,7 @@ class Pass : public ::testing::Test {
     patch = Patch{};
     stick = 0;
     calls.clear();
+    last_screen.clear();
   }
 };
 
@@ -58,6 +67,7 @@ TEST_F(Pass, HeldKeysActInTableOrderEachAfterItsOwnRedraw) {
       "draw tone=10", "draw tone=10",             // Q W
       "draw tone=10", "draw tone=10",             // E R
       "draw tone=10", "draw tone=10",             // T Y
+      "draw tone=10",                             // the pass edited: shown once more
   };
   EXPECT_EQ(calls, expected);
   // D came after A and S.
@@ -105,11 +115,42 @@ TEST_F(Pass, SelectionChangedInAPassTakesEffectFromTheNextPass) {
   EXPECT_EQ(patch.osc[1].detune, 0.997f);
 }
 
-TEST_F(Pass, HoldingPRaisesOncePerPassAndTheScreenLagsOneBehind) {
+TEST_F(Pass, EveryEditPassEndsShowingTheValuesTheNextRenderUses) {
+  for (Key key : {Key::O, Key::P, Key::One, Key::Two, Key::A, Key::S, Key::D, Key::Q, Key::W,
+                  Key::E, Key::R, Key::T, Key::Y}) {
+    SCOPED_TRACE(static_cast<int>(key));
+    SetUp();
+    // A start from which the key changes what the screen shows.
+    if (key == Key::One) stick = 1;
+    if (key == Key::S) patch.osc[0].type = SAW;
+    const std::string before = FormatScreen(patch, stick);
+    RunPass(Keys({key}), kRecorder);
+    EXPECT_EQ(calls.size(), 2u) << "one draw before the change, one after the pass";
+    EXPECT_NE(last_screen, before);
+    EXPECT_EQ(last_screen, FormatScreen(patch, stick));
+  }
+}
+
+TEST_F(Pass, ReplayAndSaveOnlyPassesEndWithTheirOwnOutputBelowTheScreen) {
+  const struct {
+    Key key;
+    const char* last;
+  } rows[] = {{Key::F5, "start"}, {Key::Space, "start"}, {Key::F7, "save wave"},
+              {Key::F8, "save param"}};
+  for (const auto& row : rows) {
+    calls.clear();
+    RunPass(Keys({row.key}), kRecorder);
+    EXPECT_EQ(calls.front(), "draw tone=10");
+    EXPECT_EQ(calls.back(), row.last) << "no draw after the render's or the save's line";
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "draw tone=10"), 1);
+  }
+}
+
+TEST_F(Pass, HoldingPRaisesOncePerPassAndEachPassEndsShowingTheNewPitch) {
   for (int pass = 0; pass < 5; ++pass) RunPass(Keys({Key::P}), kRecorder);
   EXPECT_EQ(patch.tone, 15);
-  EXPECT_EQ(calls.back(), "draw tone=14");
-  EXPECT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls.back(), "draw tone=15");
+  EXPECT_EQ(calls.size(), 10u);
   for (int pass = 0; pass < 60; ++pass) RunPass(Keys({Key::O}), kRecorder);
   EXPECT_EQ(patch.tone, -45) << "no clamp";
 

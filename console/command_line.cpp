@@ -1,0 +1,152 @@
+#include "console/command_line.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine/patch.hpp"
+#include "output/param_load.hpp"
+
+#ifndef QUIBBET_VERSION
+#error "the build passes the project's version as QUIBBET_VERSION"
+#endif
+
+namespace quibbet {
+
+namespace {
+
+constexpr std::string_view kTryHelp = "; try 'quibbet --help'";
+
+CommandLine Refuse(std::string error) {
+  CommandLine refused;
+  refused.action = CommandLine::Action::Refuse;
+  refused.error = "quibbet: " + std::move(error);
+  return refused;
+}
+
+std::optional<std::int32_t> ReadTone(std::string_view text) {
+  std::int32_t tone = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, tone);
+  if (ec != std::errc{} || stop != end || text.empty()) return std::nullopt;
+  return tone;
+}
+
+// Writes all of `text` to `stream`; false, with errno set, if it could not.
+bool WriteAll(std::FILE* stream, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+         std::fflush(stream) == 0;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(std::span<const std::string_view> args) {
+  CommandLine line;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const bool option = !options_ended && arg.size() > 1 && arg[0] == '-';
+    if (!option) {
+      if (line.file) {
+        return Refuse("one FILE at most, but got '" + *line.file + "' and '" + std::string(arg) +
+                      "'" + std::string(kTryHelp));
+      }
+      line.file = std::string(arg);
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "-h" || arg == "--help") {
+      line.action = CommandLine::Action::Help;
+      return line;
+    } else if (arg == "--version") {
+      line.action = CommandLine::Action::Version;
+      return line;
+    } else if (arg == "--tone" || arg.starts_with("--tone=")) {
+      std::string_view value;
+      if (arg == "--tone") {
+        if (i + 1 == args.size()) return Refuse("--tone needs a number" + std::string(kTryHelp));
+        value = args[++i];
+      } else {
+        value = arg.substr(std::strlen("--tone="));
+      }
+      line.tone = ReadTone(value);
+      if (!line.tone) {
+        return Refuse("--tone expects a whole number from -2147483648 to 2147483647, not '" +
+                      std::string(value) + "'");
+      }
+    } else {
+      return Refuse("unknown option '" + std::string(arg) + "'" + std::string(kTryHelp));
+    }
+  }
+  return line;
+}
+
+std::string VersionText() { return "quibbet " QUIBBET_VERSION "\n"; }
+
+std::string HelpText() {
+  return R"(Usage: quibbet [--tone N] [FILE]
+
+Shapes one short, decaying tone from two oscillators and a pitch, plays it
+at once, and keeps it as a WAV file or as two rows for an intro's
+oscillator table. Driven by keys; a pipe or file of keys works too.
+
+Arguments:
+  FILE        start with the oscillators saved in FILE by F8 (an import.txt)
+  --tone N    start at pitch N, in semitones (default 10)
+  -h, --help  show this help and exit
+  --version   show the version and exit
+
+Keys:
+  Space, F5   render and play the sound again
+  F7          save the last sound to out.wav
+  F8          save both oscillators to import.txt
+  1 / 2       select oscillator 0 / 1
+  A / S / D   waveform of the selected oscillator: saw / sine / square
+  Q / W       detune down / up by 0.001
+  E / R       FM (sine waveshaping depth) down / up by 0.1
+  T / Y       noise down / up by 0.01
+  O / P       pitch down / up by one semitone
+  Escape      quit (Ctrl-C too; Ctrl-Z suspends)
+
+Files written, to the current directory, each replacing the last:
+  out.wav     7.0 s of 44.1 kHz 16-bit stereo PCM
+  import.txt  one row {type, detune, fm, noise }, per oscillator
+
+Exit status: 0, or 2 for a bad command line or FILE.
+)";
+}
+
+std::optional<int> StartFromCommandLine(int argc, const char* const* argv) {
+  const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 0));
+  const CommandLine line = ParseCommandLine(args);
+  switch (line.action) {
+    case CommandLine::Action::Run:
+      break;
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+      if (!WriteAll(stdout,
+                    line.action == CommandLine::Action::Help ? HelpText() : VersionText())) {
+        std::fprintf(stderr, "quibbet: standard output: %s\n", std::strerror(errno));
+        return 1;
+      }
+      return 0;
+    case CommandLine::Action::Refuse:
+      std::fprintf(stderr, "%s\n", line.error.c_str());
+      return 2;
+  }
+
+  if (line.file) {
+    const LoadedParams loaded = LoadParams(*line.file);
+    if (!loaded.ok()) {
+      std::fprintf(stderr, "%s\n", loaded.error.c_str());
+      return 2;
+    }
+    std::copy(std::begin(loaded.osc), std::end(loaded.osc), patch.osc);
+  }
+  if (line.tone) patch.tone = *line.tone;
+  return std::nullopt;
+}
+
+}  // namespace quibbet

@@ -1,0 +1,91 @@
+#include "console/command_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace quibbet {
+namespace {
+
+// What a command line asks for, as one line: "run file=... tone=...",
+// "help", "version", or the refusal.
+std::string Outcome(const std::vector<std::string_view>& args) {
+  const CommandLine line = ParseCommandLine(args);
+  switch (line.action) {
+    case CommandLine::Action::Help:
+      return "help";
+    case CommandLine::Action::Version:
+      return "version";
+    case CommandLine::Action::Refuse:
+      return line.error;
+    case CommandLine::Action::Run:
+      break;
+  }
+  std::string out = "run";
+  if (line.file) out += " file=" + *line.file;
+  if (line.tone) out += " tone=" + std::to_string(*line.tone);
+  return out;
+}
+
+TEST(ParseCommandLine, EachArgumentMeansWhatTheHelpSays) {
+  const struct {
+    std::vector<std::string_view> args;
+    const char* outcome;
+  } cases[] = {
+      {{}, "run"},
+      {{"import.txt"}, "run file=import.txt"},
+      {{"--tone", "-5", "a.txt"}, "run file=a.txt tone=-5"},
+      {{"a.txt", "--tone=7"}, "run file=a.txt tone=7"},
+      {{"--tone", "1", "--tone", "2"}, "run tone=2"},
+      {{"--tone", "-2147483648"}, "run tone=-2147483648"},
+      {{"--tone=2147483647"}, "run tone=2147483647"},
+      {{"-"}, "run file=-"},
+      {{"--", "--tone"}, "run file=--tone"},
+      {{"-h"}, "help"},
+      {{"a.txt", "--help", "--bogus"}, "help"},
+      {{"--version"}, "version"},
+      {{"--bogus", "--help"}, "quibbet: unknown option '--bogus'; try 'quibbet --help'"},
+      {{"-x"}, "quibbet: unknown option '-x'; try 'quibbet --help'"},
+      {{"--tones=3"}, "quibbet: unknown option '--tones=3'; try 'quibbet --help'"},
+      {{"--tone"}, "quibbet: --tone needs a number; try 'quibbet --help'"},
+      {{"--tone", "2147483648"},
+       "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not '2147483648'"},
+      {{"--tone="},
+       "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not ''"},
+      {{"--tone", "1.5"},
+       "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not '1.5'"},
+      {{"--tone", "+3"},
+       "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not '+3'"},
+      {{"a.txt", "b.txt"},
+       "quibbet: one FILE at most, but got 'a.txt' and 'b.txt'; try 'quibbet --help'"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Outcome(c.args), c.outcome) << testing::PrintToString(c.args);
+  }
+}
+
+// The help lists the keys as the README's key table does, so neither can
+// drift from the other unnoticed.
+TEST(HelpText, ListsEveryActionOfTheReadmesKeyTable) {
+  std::ifstream readme(QUIBBET_README);
+  ASSERT_TRUE(readme) << QUIBBET_README;
+  const std::string help = HelpText();
+  int rows = 0;
+  bool in_keys = false;
+  for (std::string row; std::getline(readme, row);) {
+    if (row.starts_with("## ")) in_keys = row == "## Keys";
+    if (!in_keys || !row.starts_with("| ") || row.starts_with("| Key") || row.starts_with("|---"))
+      continue;
+    std::string action = row.substr(row.find(" | ") + 3);
+    action = action.substr(0, action.rfind(" |"));
+    std::erase(action, '`');
+    EXPECT_NE(help.find(action), std::string::npos) << action;
+    ++rows;
+  }
+  EXPECT_GE(rows, 10);
+}
+
+}  // namespace
+}  // namespace quibbet
