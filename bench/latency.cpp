@@ -250,6 +250,16 @@ Run RunOnce(Server& server, const std::string& program, std::span<const std::uin
   if (!heard.empty())
     run.start_to_sound = Ms(capture.ArrivalOf(heard[0].begin + lead) - spawned);
   if (run.problem.empty()) run.problem = found.problem;
+  if (!found.problem.empty() && !heard.empty()) {
+    // The commonest way to go wrong on a busy machine: the server ran dry.
+    if (const double gap = test::UnderrunMs(capture.bytes, pcm, heard.back()); gap > 0) {
+      char text[128];
+      std::snprintf(text, sizeof text, "underrun: %.1f ms of silence in playback %zu at %.3f s",
+                    gap, heard.size(), static_cast<double>(heard.back().length) / kBytesPerFrame /
+                                           kFramesPerSecond);
+      run.problem = text;
+    }
+  }
   if (run.problem.empty() && heard.size() != kReplays + 1)
     run.problem = std::to_string(heard.size()) + " playbacks heard, not " +
                   std::to_string(kReplays + 1);

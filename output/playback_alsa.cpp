@@ -133,6 +133,7 @@ class AlsaOutput final : public LinuxOutput {
 
   // The feeding thread. Allocates nothing and prints nothing.
   void Run() {
+    RaiseFeedingThreadPriority();
     std::uint32_t handled = 0;
     for (;;) {
       const nfds_t watched = playing_ ? 1 + device_fds_ : 1;

@@ -18,6 +18,11 @@ class LinuxOutput {
   virtual void Silence() = 0;
 };
 
+// Called on a thread that feeds the sound: raises its priority where the
+// system allows it (as root, or with a nice limit that permits it), and
+// otherwise leaves it as it is.
+void RaiseFeedingThreadPriority();
+
 // A playback stream on the PulseAudio (or PipeWire) server the environment
 // names, never a server started for us. Null, with `reason` set, when there
 // is none.

@@ -177,8 +177,14 @@ class PulseOutput final : public LinuxOutput {
     if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
   }
 
+  // Only ever called on libpulse's thread.
   static void OnWrite(pa_stream*, std::size_t bytes, void* self) {
-    static_cast<PulseOutput*>(self)->Feed(bytes);
+    auto* out = static_cast<PulseOutput*>(self);
+    if (!out->thread_raised_) {
+      RaiseFeedingThreadPriority();
+      out->thread_raised_ = true;
+    }
+    out->Feed(bytes);
   }
   static void Signal(pa_context*, void* self) {
     pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
@@ -196,6 +202,7 @@ class PulseOutput final : public LinuxOutput {
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   bool timed_out_ = false;
+  bool thread_raised_ = false;  // libpulse's thread's own
 
   // Guarded by the main loop's lock.
   std::span<const std::uint8_t> pcm_;

@@ -28,9 +28,8 @@ using test::Heard;
 using test::NowNs;
 using test::Playbacks;
 using test::SleepMs;
+using test::UnderrunMs;
 using test::WaitUntil;
-
-constexpr double kBytesPerNs = kFramesPerSecond * kBytesPerFrame / 1e9;
 
 // One step of the probe's timeline: "@<step> <begin> <end>".
 struct Step {
@@ -59,35 +58,6 @@ std::vector<std::string> LinesStartingWith(const std::string& out, const std::st
   return lines;
 }
 
-// Milliseconds of silence the server inserted into playback h because the
-// client fell behind (an underrun): after a silent gap the render goes on,
-// shifted by the gap, from where it broke off. 0 when h did not break so.
-double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm, const Heard& h) {
-  constexpr std::size_t kCheck = 4410 * kBytesPerFrame;  // 0.1 s
-  constexpr std::size_t kSkip = 64 * kBytesPerFrame;     // past the break, whatever its bytes
-  const std::size_t from = h.length - h.length % kBytesPerFrame + kSkip;
-  if (from + kCheck > pcm.size()) return 0;
-  const std::size_t expected_at = h.begin + from;  // where it would be without a gap
-  const std::size_t window_end =
-      std::min(capture.size(), expected_at + kCheck + kFramesPerSecond * kBytesPerFrame);
-  if (expected_at >= window_end) return 0;
-  const auto q =
-      std::search(capture.begin() + static_cast<std::ptrdiff_t>(expected_at),
-                  capture.begin() + static_cast<std::ptrdiff_t>(window_end),
-                  pcm.begin() + static_cast<std::ptrdiff_t>(from),
-                  pcm.begin() + static_cast<std::ptrdiff_t>(from + kCheck),
-                  [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
-  if (q == capture.begin() + static_cast<std::ptrdiff_t>(window_end)) return 0;
-  const std::size_t gap = static_cast<std::size_t>(q - capture.begin()) - expected_at;
-  if (gap == 0 || gap % kBytesPerFrame != 0) return 0;
-  // Between the break and the shifted render there is only silence.
-  const std::size_t resume = capture.find_first_not_of('\0', h.begin + h.length);
-  // It goes on from the break, not from the start as a replay would.
-  if (resume < h.begin + gap || resume - gap - h.begin + kSkip < h.length) return 0;
-  for (std::size_t i = resume; i < expected_at + gap; ++i)
-    if (static_cast<std::uint8_t>(capture[i]) != pcm[i - gap - h.begin]) return 0;
-  return gap / kBytesPerNs / 1e6;
-}
 
 // How the program reaches the server: as a PulseAudio client, or as an ALSA
 // program whose default device is the server, as on a machine where the
