@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
 LATENCY_ARGS ?=
 
-.PHONY: all deps configure build run test bench corpus latency clean
+.PHONY: all deps configure build run test bench corpus verify-sine latency clean
 
 all: build
 
@@ -51,6 +51,13 @@ corpus: deps
 latency: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
 	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet
+
+# Sine over all 2^32 floats against the C library and MPFR, on every core.
+verify-sine: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target sine_constants verify_sine
+	$(BENCH_DIR)/tests/sine_constants >/dev/null
+	$(BENCH_DIR)/tests/verify_sine
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR)

@@ -57,20 +57,18 @@ struct KernelBlock {
 
 // The exactness guard of the vector sines.
 //
-// The sound needs float(sin(x)) with the C library's sin. The vector sines
-// used instead are documented to be within a few ULP of the true sine:
-// Highway's Sin within 3 ULP for |x| <= 39000, SLEEF's _u35 sines within
-// 3.5 ULP. glibc's sin is not promised to be correctly rounded either; its
-// manual's table of known errors lists about 1 ULP for it on x86-64. So a
-// vector result and the C library's may differ by some 4.5 ULP (or a little
-// more on a CPU whose glibc variant errs more), and they round to the same
-// float unless a float rounding boundary (the midpoint between two adjacent
-// floats) lies between them. A vector result r is therefore accepted only if
-// every double within |r| * kSineGuardWindow of it rounds to the same float;
-// otherwise that element is recomputed with the C library's sine. The window
-// is at least 128 ULP of r (an ULP of r is at most |r| * 2^-52), which covers
-// both bounds many times over, and it costs little: a random result lands
-// that close to a midpoint about once in a million.
+// The sound needs Sine(x) (engine/voice.hpp): the double nearest the true
+// sine, rounded to float. The vector sines used instead are documented to be
+// within a few ULP of the true sine: Highway's Sin within 3 ULP for
+// |x| <= 39000, SLEEF's _u35 sines within 3.5 ULP. So a vector result and the
+// nearest double differ by some 4 ULP, and they round to the same float
+// unless a float rounding boundary (the midpoint between two adjacent floats)
+// lies between them. A vector result r is therefore accepted only if every
+// double within |r| * kSineGuardWindow of it rounds to the same float;
+// otherwise that element is recomputed with Sine. The window is at least 128
+// ULP of r (an ULP of r is at most |r| * 2^-52), which covers the bound many
+// times over, and it costs little: a random result lands that close to a
+// midpoint about once in a million.
 //
 // Arguments beyond kHighwaySineLimit use SLEEF's sine; beyond
 // kVectorSineLimit, and infinities and NaNs, always the scalar sine: the
@@ -97,7 +95,7 @@ void SinesSse2(const float* x, float* out, int n, SineCounts& counts);
 void SinesAvx2(const float* x, float* out, int n, SineCounts& counts);
 void SinesAvx512(const float* x, float* out, int n, SineCounts& counts);
 
-// The scalar sine the vector results are checked against (engine/voice.cpp).
+// The scalar sine the vector results fall back to: Sine (engine/voice.hpp).
 float SineRoundedToFloat(float x);
 
 }  // namespace quibbet::fast

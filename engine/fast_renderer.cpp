@@ -9,7 +9,7 @@ namespace quibbet {
 
 namespace fast {
 
-float SineRoundedToFloat(float x) { return static_cast<float>(Sine(x)); }
+float SineRoundedToFloat(float x) { return Sine(x); }
 
 }  // namespace fast
 

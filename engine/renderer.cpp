@@ -14,8 +14,8 @@ SampleBuffer sample_buffer;
 std::int16_t LimitToPcm(float value) {
   // The gain is applied in double and rounded to single before the sine.
   const float y = static_cast<float>(value * kOutputGain);
-  // The soft limiter's output is rounded to single before scaling.
-  const float s = static_cast<float>(Sine(y));
+  // The soft limiter's output is a float.
+  const float s = Sine(y);
   // Converting NaN to an integer is undefined, so it is mapped to silence here.
   if (std::isnan(s)) return 0;
   // |s| <= 1, so the truncated product always fits in -32767..32767.
@@ -32,7 +32,7 @@ float OscillatorVoices(const Osc& o, float p) {
   if (o.fm > 0.0f) {
     // Waveshaper: (h * fm) * pi in double, rounded to single before the sine.
     const float x = static_cast<float>((static_cast<double>(h) * o.fm) * kPi);
-    h = static_cast<float>(Sine(x));
+    h = Sine(x);
   }
   return h;
 }

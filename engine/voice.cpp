@@ -4,8 +4,6 @@
 
 namespace quibbet {
 
-double Sine(double x) { return std::sin(x); }
-
 float Saw(float phase, float ratio) {
   // Rounded to single before the wrap, so the jump falls where a float product puts it.
   const double c = static_cast<float>(static_cast<double>(phase) * ratio);
@@ -16,7 +14,7 @@ float Saw(float phase, float ratio) {
 float Sin(float phase, float ratio) {
   // Multiplied in this order in double, then rounded once to single.
   const float x = static_cast<float>(((static_cast<double>(phase) * ratio) * kPi) * 2.0);
-  return static_cast<float>(Sine(x));
+  return Sine(x);
 }
 
 float Sqr(float phase, float ratio) {

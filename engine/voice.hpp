@@ -14,9 +14,10 @@ namespace quibbet {
 // pi rounded to single precision, then used as a double.
 inline constexpr double kPi = static_cast<double>(static_cast<float>(3.14159265358979323846));
 
-// Every libm call that affects the sound goes through here, so there is one
-// place to audit when a golden value drifts.
-double Sine(double x);
+// The sine of the sound (engine/sine.cpp): the double nearest the true sine
+// of x, rounded to float; NaN for NaN and +-inf. It is the program's own,
+// not the C library's, so that every platform renders the same bytes.
+float Sine(float x);
 
 // phase counts cycles of the base pitch; ratio multiplies it.
 using WaveformFn = float (*)(float phase, float ratio);
