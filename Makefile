@@ -5,8 +5,9 @@ WIN_DIR     ?= build-windows
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
+LATENCY_ARGS ?=
 
-.PHONY: all deps configure build run test bench corpus verify-sine windows test-windows clean
+.PHONY: all deps configure build run test bench corpus verify-sine latency windows test-windows clean
 
 all: build
 
@@ -45,6 +46,12 @@ corpus: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
 	$(BENCH_DIR)/tests/fast_render_corpus
+
+# Key to sound, stop to silence, start to sound and Escape to exit, heard
+# through a private sound server, idle and with every core busy: minutes.
+latency: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
+	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet
 
 # Sine over all 2^32 floats against the C library and MPFR, on every core.
 verify-sine: deps

@@ -1,20 +1,20 @@
-// Playback through the Windows waveform-audio output (winmm's waveOut), the
-// program's only contact with the audio stack on Windows.
+// The audio output on Windows: the waveform-audio output (winmm's waveOut),
+// the program's only contact with the audio stack there.
 //
 // The whole render is one buffer, handed to the default device (WAVE_MAPPER)
-// and played to its end by the device on its own. The device reads
-// sample_buffer directly, so it owns the buffer from waveOutWrite until a
-// stop has reset and closed it.
+// and played to its end by the device on its own. The device reads the pcm
+// in place, so it owns it from waveOutWrite until a silence has reset the
+// device. Every silence also closes it, as Windows programs stop waveOut
+// (reset, unprepare, close); opening it again costs a few milliseconds.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <cstdio>
 #include <string>
 
 #include "engine/renderer.hpp"
-#include "output/playback.hpp"
+#include "output/playback_device.hpp"
 
 namespace quibbet {
 
@@ -22,7 +22,6 @@ namespace {
 
 HWAVEOUT device = nullptr;  // null while no device is open
 WAVEHDR header{};
-std::string failure;  // empty while the last start could play
 
 // waveOutGetErrorText's wording comes from the installed language (and from
 // wine, from wine's own table), so the usual cases get fixed texts.
@@ -52,15 +51,9 @@ std::string Reason(MMRESULT result) {
   return reason;
 }
 
-void ReportNoOutput(MMRESULT result) {
-  failure = Reason(result);
-  std::printf("no audio output: %s\n", failure.c_str());
-  std::fflush(stdout);
-}
-
 // Reset, then unprepare, then close: unpreparing a header the device still
 // plays is refused (WAVERR_STILLPLAYING), and only after the reset has
-// returned the buffer is the device done with sample_buffer.
+// returned the buffer is the device done with the pcm.
 void CloseDevice() {
   if (device == nullptr) return;
   waveOutReset(device);
@@ -79,11 +72,8 @@ void CloseDevice() {
 
 }  // namespace
 
-const std::string& PlaybackFailure() { return failure; }
-
-void StartPlayback() {
-  failure.clear();
-  CloseDevice();  // callers stop first; be safe if not
+std::string DevicePlay(std::span<const std::uint8_t> pcm) {
+  CloseDevice();  // callers silence first; be safe if not
 
   WAVEFORMATEX format{};
   format.wFormatTag = WAVE_FORMAT_PCM;
@@ -96,13 +86,9 @@ void StartPlayback() {
 
   HWAVEOUT opened = nullptr;
   MMRESULT result = waveOutOpen(&opened, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
-  if (result != MMSYSERR_NOERROR) {
-    ReportNoOutput(result);
-    return;
-  }
+  if (result != MMSYSERR_NOERROR) return Reason(result);
   device = opened;
 
-  const auto pcm = sample_buffer.Pcm();
   header = WAVEHDR{};
   // waveOut never writes through lpData of an output buffer.
   header.lpData = const_cast<LPSTR>(reinterpret_cast<const char*>(pcm.data()));
@@ -110,11 +96,12 @@ void StartPlayback() {
   result = waveOutPrepareHeader(device, &header, sizeof header);
   if (result == MMSYSERR_NOERROR) result = waveOutWrite(device, &header, sizeof header);
   if (result != MMSYSERR_NOERROR) {
-    ReportNoOutput(result);
     CloseDevice();
+    return Reason(result);
   }
+  return {};
 }
 
-void StopPlayback() { CloseDevice(); }
+void DeviceSilence() { CloseDevice(); }
 
 }  // namespace quibbet

@@ -34,8 +34,12 @@ using test::ReadFile;
 using test::RunCommand;
 using test::TempDir;
 
-// No test may depend on a sound device: the dummy driver plays nothing.
-constexpr char kNoAudio[] = "SDL_AUDIODRIVER=dummy";
+// No test may depend on a sound device: no sound server, and an ALSA device
+// that takes the sound and plays nothing. As shell variable assignments.
+constexpr char kNoServer[] = "PULSE_SERVER=unix:/dev/null/no-server";
+constexpr char kSilentAlsa[] = "ALSA_CONFIG_PATH=" QUIBBET_SILENT_ALSA_CONF;
+const test::Env kNoAudioEnv = {{"PULSE_SERVER", "unix:/dev/null/no-server"},
+                               {"ALSA_CONFIG_PATH", QUIBBET_SILENT_ALSA_CONF}};
 constexpr char kClear[] = "\x1b[H\x1b[2J";  // xterm-256color's terminfo clear
 
 // The text with the terminal's CRs removed.
@@ -72,7 +76,8 @@ void ExpectFilesAsThroughLibrary(const TempDir& dir, std::initializer_list<Patch
 
 class PtyProgram {
  public:
-  explicit PtyProgram(const std::string& dir, const std::string& audio_driver = "dummy",
+  explicit PtyProgram(const std::string& dir,
+                      const std::string& alsa_config = QUIBBET_SILENT_ALSA_CONF,
                       const std::vector<std::string>& args = {}) {
     int tty = -1;
     winsize size{40, 100, 0, 0};
@@ -81,7 +86,10 @@ class PtyProgram {
     std::vector<std::string> argv = {QUIBBET_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     child_.emplace(argv,
-                   test::Env{{"TERM", "xterm-256color"}, {"SDL_AUDIODRIVER", audio_driver}}, [&] {
+                   test::Env{{"TERM", "xterm-256color"},
+                             {"PULSE_SERVER", "unix:/dev/null/no-server"},
+                             {"ALSA_CONFIG_PATH", alsa_config}},
+                   [&] {
                      ::login_tty(tty);
                      const rlimit no_core{0, 0};  // the crash tests must not leave core files
                      ::setrlimit(RLIMIT_CORE, &no_core);
@@ -298,7 +306,7 @@ TEST_F(KittyTerminal, KeysHeldWhenFocusIsLostAreReleased) {
 
 TEST(LegacyTerminal, GetsTypedKeysNoFlagsAndAMissingAudioOutputShownBelowTheFirstScreen) {
   TempDir dir;
-  PtyProgram program(dir.path(), "no-such-driver");
+  PtyProgram program(dir.path(), "/dev/null");  // no ALSA device either
   ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
   ASSERT_TRUE(program.WaitFor("SpaceKey  : Prev Sound\r\nno audio output: ")) << program.Escaped();
   program.Send("pp");
@@ -334,7 +342,8 @@ class TmuxSession {
  public:
   explicit TmuxSession(const std::string& dir)
       : tmux_("tmux -S " + Quoted(socket_dir_ / "socket") + " -f /dev/null ") {
-    RunCommand(tmux_ + "new-session -d -x 100 -y 50 -s s -c " + Quoted(dir) + " -e " + kNoAudio +
+    RunCommand(tmux_ + "new-session -d -x 100 -y 50 -s s -c " + Quoted(dir) + " -e " + kNoServer +
+               " -e " + kSilentAlsa +
                " -e PS1=ready\\> bash --norc --noprofile -i 2>&1");
     WaitForPane("ready>");
   }
@@ -457,8 +466,8 @@ TEST(Tmux, CtrlZUnderAParentProcessStopsTheWholeJobAndFgBringsItBack) {
 // The program with `keys` (printf's notation) piped in, run in `dir` with
 // `args` (for sh): what it printed on both streams, then "exit=<status>".
 std::string RunPiped(const TempDir& dir, const std::string& keys, const std::string& args = "") {
-  return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoAudio +
-                    " " QUIBBET_BINARY " " + args + " 2>&1; echo \"exit=$?\"");
+  return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoServer +
+                    " " + kSilentAlsa + " " QUIBBET_BINARY " " + args + " 2>&1; echo \"exit=$?\"");
 }
 
 TEST(PipedKeys, NoKeysRendersOnceShowsTheScreenAtStartAndEndAndWritesNothing) {
@@ -518,7 +527,7 @@ TEST(ClosedStandardStreams, EachIsAsIfEmptyAndLosesNothingButItsText) {
     const std::string keys_path = io / "keys", dir_path = dir.path().string();
     const int out_fd = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     const int err_fd = ::open((io / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    test::Child child({QUIBBET_BINARY}, {{"SDL_AUDIODRIVER", "dummy"}}, [&] {
+    test::Child child({QUIBBET_BINARY}, kNoAudioEnv, [&] {
       const int keys_fd = ::open(keys_path.c_str(), O_RDONLY);
       ::dup2(keys_fd, 0);
       ::close(keys_fd);
@@ -608,7 +617,7 @@ TEST(CommandLine, RefusalsAreOneLineAndStatusTwoBeforeAnythingStarts) {
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     // Standard input is empty: a program that went on would render, draw
     // its screen and end with status 0.
-    const test::Finished f = test::RunToEnd(argv, {{"SDL_AUDIODRIVER", "dummy"}});
+    const test::Finished f = test::RunToEnd(argv, kNoAudioEnv);
     EXPECT_TRUE(ExitedWith(f.status, 2)) << c.error << " " << f.status;
     EXPECT_EQ(f.err, c.error + "\n");
     EXPECT_EQ(f.out, "") << "no sound was rendered, no screen drawn";
@@ -618,7 +627,7 @@ TEST(CommandLine, RefusalsAreOneLineAndStatusTwoBeforeAnythingStarts) {
 
 TEST(CommandLine, ABadFileOnATerminalLeavesTheTerminalAlone) {
   TempDir dir;
-  PtyProgram program(dir.path(), "dummy", {"missing.txt"});
+  PtyProgram program(dir.path(), QUIBBET_SILENT_ALSA_CONF, {"missing.txt"});
   EXPECT_TRUE(ExitedWith(program.WaitForExit(false), 2));
   // Nothing but the line: no query, no screen, no mode change.
   EXPECT_EQ(program.output(),

@@ -1,11 +1,10 @@
 // Playback heard through a real sound server: a private PulseAudio with a null
 // sink, whose monitor is captured with parec and compared byte for byte with
 // the render. playback_probe plays on a script, as the main loop would.
-#include <time.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -16,34 +15,21 @@
 
 #include "engine/renderer.hpp"
 #include "process_util.hpp"
+#include "sink_capture.hpp"
 
 namespace quibbet {
 namespace {
 
+using test::Capture;
 using test::Child;
 using test::Env;
+using test::FindPlaybacks;
+using test::Heard;
+using test::NowNs;
+using test::Playbacks;
 using test::SleepMs;
+using test::UnderrunMs;
 using test::WaitUntil;
-
-constexpr double kBytesPerNs = kFramesPerSecond * kBytesPerFrame / 1e9;
-
-std::int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-// What parec delivered, with the time each read arrived.
-struct Capture {
-  std::string bytes;
-  std::vector<std::pair<std::size_t, std::int64_t>> reads;  // end offset, arrival ns
-
-  // Arrival of the read that brought byte i: an upper bound on when it was heard.
-  std::int64_t ArrivalOf(std::size_t i) const {
-    const auto it = std::upper_bound(reads.begin(), reads.end(), std::make_pair(i, INT64_MAX));
-    return it == reads.end() ? INT64_MAX : it->second;
-  }
-};
 
 // One step of the probe's timeline: "@<step> <begin> <end>".
 struct Step {
@@ -72,82 +58,18 @@ std::vector<std::string> LinesStartingWith(const std::string& out, const std::st
   return lines;
 }
 
-// A playback found in the capture: the render's bytes [0, length) heard
-// from capture offset begin on.
-struct Heard {
-  std::size_t begin = 0, length = 0;
-};
 
-struct Playbacks {
-  std::vector<Heard> heard;
-  std::string problem;  // empty when the capture is nothing but these
-};
-
-// Splits the capture into playbacks of the render separated by silence.
-// Anything else (a sound that is not the render from its first frame, or a
-// render that goes on with wrong bytes) ends the search as a problem.
-Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm) {
-  const auto first_sound =
-      std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; });
-  const std::size_t lead = static_cast<std::size_t>(first_sound - pcm.begin());
-  Playbacks found;
-  std::size_t pos = 0;
-  while (true) {
-    const std::size_t nz = capture.find_first_not_of('\0', pos);
-    if (nz == std::string::npos) break;
-    if (nz < pos + lead || (nz - lead) % kBytesPerFrame != 0) {
-      found.problem = "sound at capture byte " + std::to_string(nz) + " does not start a render";
-      break;
-    }
-    Heard h{nz - lead, 0};
-    while (h.length < pcm.size() && h.begin + h.length < capture.size() &&
-           static_cast<std::uint8_t>(capture[h.begin + h.length]) == pcm[h.length])
-      ++h.length;
-    if (h.length <= lead) {
-      found.problem = "sound at capture byte " + std::to_string(nz) + " is not the render";
-      break;
-    }
-    found.heard.push_back(h);
-    pos = h.begin + h.length;
-  }
-  return found;
-}
-
-// Milliseconds of silence the server inserted into playback h because the
-// client fell behind (an underrun): after a silent gap the render goes on,
-// shifted by the gap, from where it broke off. 0 when h did not break so.
-double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm, const Heard& h) {
-  constexpr std::size_t kCheck = 4410 * kBytesPerFrame;  // 0.1 s
-  constexpr std::size_t kSkip = 64 * kBytesPerFrame;     // past the break, whatever its bytes
-  const std::size_t from = h.length - h.length % kBytesPerFrame + kSkip;
-  if (from + kCheck > pcm.size()) return 0;
-  const std::size_t expected_at = h.begin + from;  // where it would be without a gap
-  const std::size_t window_end =
-      std::min(capture.size(), expected_at + kCheck + kFramesPerSecond * kBytesPerFrame);
-  if (expected_at >= window_end) return 0;
-  const auto q =
-      std::search(capture.begin() + static_cast<std::ptrdiff_t>(expected_at),
-                  capture.begin() + static_cast<std::ptrdiff_t>(window_end),
-                  pcm.begin() + static_cast<std::ptrdiff_t>(from),
-                  pcm.begin() + static_cast<std::ptrdiff_t>(from + kCheck),
-                  [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
-  if (q == capture.begin() + static_cast<std::ptrdiff_t>(window_end)) return 0;
-  const std::size_t gap = static_cast<std::size_t>(q - capture.begin()) - expected_at;
-  if (gap == 0 || gap % kBytesPerFrame != 0) return 0;
-  // Between the break and the shifted render there is only silence.
-  const std::size_t resume = capture.find_first_not_of('\0', h.begin + h.length);
-  // It goes on from the break, not from the start as a replay would.
-  if (resume < h.begin + gap || resume - gap - h.begin + kSkip < h.length) return 0;
-  for (std::size_t i = resume; i < expected_at + gap; ++i)
-    if (static_cast<std::uint8_t>(capture[i]) != pcm[i - gap - h.begin]) return 0;
-  return gap / kBytesPerNs / 1e6;
-}
+// How the program reaches the server: as a PulseAudio client, or as an ALSA
+// program whose default device is the server, as on a machine where the
+// program finds no server of its own to talk to.
+enum class Path { Pulse, Alsa };
+void PrintTo(Path path, std::ostream* out) { *out << (path == Path::Pulse ? "PulseAudio" : "ALSA"); }
 
 // A private PulseAudio with one null sink "ci" at the render's format, and a
 // capture of its monitor. Everything it started is stopped when it goes.
 class PrivateServer {
  public:
-  PrivateServer() {
+  explicit PrivateServer(Path path) {
     const Env server_env = {{"HOME", dir_.path()},
                             {"XDG_RUNTIME_DIR", dir_.path()},
                             {"XDG_CONFIG_HOME", dir_ / "config"},
@@ -163,7 +85,16 @@ class PrivateServer {
     ::close(log_fd);
     client_env_ = server_env;
     client_env_["PULSE_SERVER"] = "unix:" + dir_ / "native";
-    client_env_["SDL_AUDIODRIVER"] = "";
+    probe_env_ = client_env_;
+    // Without the server, no ALSA device either: what is heard came this way.
+    test::WriteFile(dir_ / "no-alsa.conf", "");
+    probe_env_["ALSA_CONFIG_PATH"] = dir_ / "no-alsa.conf";
+    if (path == Path::Alsa) {
+      test::WriteFile(dir_ / "asound.conf",
+                      "pcm.!default { type pulse server \"unix:" + dir_ / "native" + "\" }\n");
+      probe_env_["ALSA_CONFIG_PATH"] = dir_ / "asound.conf";
+      probe_env_["PULSE_SERVER"] = "unix:" + dir_ / "no-server-here";
+    }
   }
 
   ~PrivateServer() {
@@ -211,12 +142,17 @@ class PrivateServer {
 
   // Runs the probe on a script and ends the capture; the probe's stdout.
   // Its stderr must stay empty.
-  std::string Play(const std::vector<std::string>& script) {
+  // `meanwhile` runs while the probe does.
+  std::string Play(const std::vector<std::string>& script,
+                   const std::function<void()>& meanwhile = {}) {
     std::vector<std::string> argv = {QUIBBET_PLAYBACK_PROBE};
     argv.insert(argv.end(), script.begin(), script.end());
     argv.push_back("save=" + dir_ / "render.pcm");
     probe_spawned_ns_ = NowNs();
-    const test::Finished probe = test::RunToEnd(argv, client_env_);
+    test::Finished probe;
+    std::thread run([&] { probe = test::RunToEnd(argv, probe_env_); });
+    if (meanwhile) meanwhile();
+    run.join();
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");
     SleepMs(200);  // the tail of the capture
@@ -225,13 +161,16 @@ class PrivateServer {
     return probe.out;
   }
 
+  // The server goes away, as when a user restarts it.
+  void StopServer() { server_->Stop(); }
+
   std::string Render() const { return test::ReadFile(dir_ / "render.pcm"); }
   const Capture& capture() const { return capture_; }
   std::int64_t probe_spawned_ns() const { return probe_spawned_ns_; }
 
  private:
   test::TempDir dir_;
-  Env client_env_;
+  Env client_env_, probe_env_;
   std::unique_ptr<Child> server_, recorder_;
   std::thread reader_;
   std::mutex capture_mutex_;
@@ -239,14 +178,16 @@ class PrivateServer {
   std::int64_t probe_spawned_ns_ = 0;
 };
 
-TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromTheStart) {
+class PlaybackThroughServer : public testing::TestWithParam<Path> {};
+
+TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromTheStart) {
   // A starved client makes the server insert silence (an underrun); that is
   // the machine's doing, not the program's, so such a run is tried again.
   // Any other difference fails at once.
   constexpr int kAttempts = 3;
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     SCOPED_TRACE("attempt " + std::to_string(attempt));
-    PrivateServer server;
+    PrivateServer server(GetParam());
     ASSERT_NO_FATAL_FAILURE(server.Start());
     // Cut after 1 s; a full sound after a stop; a cut then an immediate
     // replay during playback; a full sound again. Every render is the same,
@@ -315,20 +256,47 @@ TEST(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromThe
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Paths, PlaybackThroughServer, testing::Values(Path::Pulse, Path::Alsa),
+                         [](const testing::TestParamInfo<Path>& info) {
+                           return info.param == Path::Pulse ? "PulseAudio" : "Alsa";
+                         });
+
+// The server goes away while the program runs: the next start says so in
+// one line, at once, and the program goes on; nothing hangs and nothing
+// reaches stderr.
+TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
+  PrivateServer server(Path::Pulse);
+  ASSERT_NO_FATAL_FAILURE(server.Start());
+  const std::string out =
+      server.Play({"render", "start", "600ms", "stop", "render", "start", "stop", "render", "start",
+                   "stop"},
+                  [&] {
+                    SleepMs(300);
+                    server.StopServer();
+                  });
+  const auto reasons = LinesStartingWith(out, "no audio output: ");
+  ASSERT_EQ(reasons.size(), 2u) << out;
+  EXPECT_LT(out.find("@600ms"), out.find("no audio output")) << "the first start played";
+  const std::vector<Step> steps = StepsOf(out);
+  ASSERT_EQ(steps.size(), 11u) << out;  // every step ran, and the save
+  for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
+}
+
 // No sound server and no usable card: every start reports why in one line on
 // stdout, fails fast, prints nothing on stderr, and the program goes on.
 TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   test::TempDir dir;
   test::WriteFile(dir / "asound.conf", "");  // ALSA without a "default" PCM, card or not
-  for (const char* driver : {"", "none-such"}) {
-    SCOPED_TRACE(driver);
+  // A server named but not there, and none named at all: the session's
+  // socket is looked for in an empty runtime directory.
+  for (const std::string& server : {"unix:" + dir / "missing", std::string()}) {
+    SCOPED_TRACE(server);
     const test::Finished probe = test::RunToEnd(
         {QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"},
         {{"HOME", dir.path()},
          {"XDG_RUNTIME_DIR", dir.path()},
-         {"PULSE_SERVER", "unix:" + dir / "missing"},
-         {"ALSA_CONFIG_PATH", dir / "asound.conf"},
-         {"SDL_AUDIODRIVER", driver}});
+         {"PULSE_SERVER", server},
+         {"ALSA_CONFIG_PATH", dir / "asound.conf"}});
     const std::string& out = probe.out;
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");

@@ -1,0 +1,446 @@
+// How quickly playback answers the keys, as a user hears it: the real program
+// runs with keys written to its standard input at known times, and a private
+// PulseAudio server's null sink is captured from its monitor. Key writes and
+// capture reads are stamped on the same monotonic clock. Each run is one
+// process: its start, four replays a few hundred milliseconds apart, one full
+// play, and Escape. Prints min / median / max over the runs, and how many
+// runs were heard bit-exactly, with the machine idle and with a busy loop on
+// every core. Asserts nothing.
+//
+//   quibbet_latency [--runs N] [--idle | --loaded] PROGRAM
+//
+// Times are taken at the arrival of the capture read that brought the sound,
+// so they include the capture's own latency (5 ms at most) and are upper
+// bounds. Where it is allowed, the tool and the capture run at a raised
+// priority, so that a busy machine delays the program and not the
+// measurement; the program, the server and the busy loops run at the normal
+// one.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/renderer.hpp"
+#include "tests/sink_capture.hpp"
+
+extern char** environ;
+
+namespace quibbet {
+namespace {
+
+using test::Capture;
+using test::Heard;
+using test::NowNs;
+
+constexpr int kReplays = 4;
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Changes to the inherited environment; an empty value unsets the variable.
+using Env = std::map<std::string, std::string>;
+
+// The tool's own priority, raised where allowed.
+constexpr int kRaisedNice = -15;
+
+// Starts argv with standard input, output and error on the given descriptors
+// (-1: /dev/null), at the normal priority unless `raised`. The child dies with
+// this tool.
+pid_t Spawn(const std::vector<std::string>& argv, const Env& env, int in = -1, int out = -1,
+            int err = -1, bool raised = false) {
+  std::vector<std::string> strings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string s = *e;
+    if (!env.contains(s.substr(0, s.find('=')))) strings.push_back(s);
+  }
+  for (const auto& [key, value] : env)
+    if (!value.empty()) strings.push_back(key + "=" + value);
+  std::vector<char*> args, envp;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& e : strings) envp.push_back(const_cast<char*>(e.c_str()));
+  args.push_back(nullptr);
+  envp.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (!raised) ::setpriority(PRIO_PROCESS, 0, 0);
+    const int null_fd = ::open("/dev/null", O_RDWR);
+    ::dup2(in >= 0 ? in : null_fd, 0);
+    ::dup2(out >= 0 ? out : null_fd, 1);
+    ::dup2(err >= 0 ? err : null_fd, 2);
+    ::execvpe(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int WaitFor(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  WaitFor(pid);
+}
+
+// The private server with its null sink "ci", and the capture of its monitor.
+class Server {
+ public:
+  Server() {
+    char tmpl[] = "/tmp/quibbet-latency-XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    const Env env = {{"HOME", dir_},
+                     {"XDG_RUNTIME_DIR", dir_},
+                     {"XDG_CONFIG_HOME", dir_ + "/config"},
+                     {"PULSE_SERVER", ""}};
+    // norewinds: otherwise the monitor loses the first frames of a stream.
+    server_ = Spawn({"pulseaudio", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1",
+                     "-n",
+                     "--load=module-native-protocol-unix socket=" + dir_ + "/native" +
+                         " auth-anonymous=1",
+                     "--load=module-null-sink sink_name=ci rate=44100 format=s16le channels=2 "
+                     "norewinds=1"},
+                    env);
+    client_env_ = env;
+    client_env_["PULSE_SERVER"] = "unix:" + dir_ + "/native";
+  }
+
+  ~Server() {
+    Stop(recorder_);
+    if (reader_.joinable()) reader_.join();
+    Stop(server_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Waits for the server, sets the sink to 100 % and starts the capture.
+  bool Start() {
+    bool up = false;
+    for (int i = 0; i < 200 && !up; ++i) {
+      up = WaitFor(Spawn({"pactl", "info"}, client_env_)) == 0;
+      if (!up) SleepMs(50);
+    }
+    // Anything below 100 % would scale the samples.
+    if (!up || WaitFor(Spawn({"pactl", "set-sink-volume", "ci", "100%"}, client_env_)) != 0)
+      return false;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    recorder_ = Spawn({"parec", "-d", "ci.monitor", "--raw", "--format=s16le", "--rate=44100",
+                       "--channels=2", "--latency-msec=5"},
+                      client_env_, -1, fds[1], -1, /*raised=*/true);
+    ::close(fds[1]);
+    reader_ = std::thread([this, fd = fds[0]] {
+      static char chunk[65536];
+      ssize_t n;
+      while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
+        const std::int64_t at = NowNs();
+        std::lock_guard lock(mutex_);
+        capture_.bytes.append(chunk, static_cast<std::size_t>(n));
+        capture_.reads.emplace_back(capture_.bytes.size(), at);
+      }
+      ::close(fd);
+    });
+    for (int i = 0; i < 500; ++i) {
+      if (Captured() >= std::size_t{4410} * kBytesPerFrame) return true;
+      SleepMs(10);
+    }
+    return false;
+  }
+
+  std::size_t Captured() {
+    std::lock_guard lock(mutex_);
+    return capture_.bytes.size();
+  }
+  Capture Snapshot() {
+    std::lock_guard lock(mutex_);
+    return capture_;
+  }
+  const Env& client_env() const { return client_env_; }
+
+ private:
+  std::string dir_;
+  Env client_env_;
+  pid_t server_ = -1, recorder_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  Capture capture_;
+};
+
+// What one run measured, in ms; empty where it could not be told.
+struct Run {
+  std::optional<double> start_to_sound, escape_to_gone;
+  std::vector<double> replay_to_sound, replay_to_silence;
+  bool bit_exact = false;
+  std::string problem, stderr_text;
+};
+
+std::string ReadFile(const char* path) {
+  std::string text;
+  if (FILE* f = std::fopen(path, "rb")) {
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+double Ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
+
+Run RunOnce(Server& server, const std::string& program, std::span<const std::uint8_t> pcm) {
+  Run run;
+  int keys[2];
+  if (::pipe2(keys, O_CLOEXEC) != 0) {
+    run.problem = "no pipe";
+    return run;
+  }
+  char err_path[] = "/tmp/quibbet-latency-err-XXXXXX";
+  const int err_fd = ::mkstemp(err_path);
+  const std::size_t from = server.Captured();
+  const std::int64_t spawned = NowNs();
+  const pid_t pid = Spawn({program}, server.client_env(), keys[0], -1, err_fd);
+  ::close(keys[0]);
+
+  std::int64_t key_at[kReplays];
+  SleepMs(700);
+  for (int i = 0; i < kReplays; ++i) {
+    key_at[i] = NowNs();
+    [[maybe_unused]] const ssize_t n = ::write(keys[1], " ", 1);
+    SleepMs(450 + 37 * i);  // not a multiple of anything the program or server runs at
+  }
+  SleepMs(7300);  // the last replay plays to its end
+  const std::int64_t escape_at = NowNs();
+  [[maybe_unused]] const ssize_t n = ::write(keys[1], "\x1b", 1);
+  const int status = WaitFor(pid);
+  run.escape_to_gone = Ms(NowNs() - escape_at);
+  ::close(keys[1]);
+  SleepMs(150);  // the tail of the capture
+
+  run.stderr_text = ReadFile(err_path);
+  ::close(err_fd);
+  ::unlink(err_path);
+  if (status != 0) run.problem = "exit status " + std::to_string(status);
+
+  const Capture capture = server.Snapshot();
+  const test::Playbacks found = test::FindPlaybacks(capture.bytes, pcm, from);
+  const std::vector<Heard>& heard = found.heard;
+  const std::size_t lead = static_cast<std::size_t>(
+      std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; }) - pcm.begin());
+  if (!heard.empty())
+    run.start_to_sound = Ms(capture.ArrivalOf(heard[0].begin + lead) - spawned);
+  if (run.problem.empty()) run.problem = found.problem;
+  if (!found.problem.empty() && !heard.empty()) {
+    // The commonest way to go wrong on a busy machine: the server ran dry.
+    if (const double gap = test::UnderrunMs(capture.bytes, pcm, heard.back()); gap > 0) {
+      char text[128];
+      std::snprintf(text, sizeof text, "underrun: %.1f ms of silence in playback %zu at %.3f s",
+                    gap, heard.size(), static_cast<double>(heard.back().length) / kBytesPerFrame /
+                                           kFramesPerSecond);
+      run.problem = text;
+    }
+  }
+  if (run.problem.empty() && heard.size() != kReplays + 1)
+    run.problem = std::to_string(heard.size()) + " playbacks heard, not " +
+                  std::to_string(kReplays + 1);
+  if (!run.problem.empty()) return run;
+  for (int i = 0; i < kReplays; ++i) {
+    if (heard[i].length >= kPcmBytes) run.problem = "a replay did not cut the sound";
+    // The old sound has ended where the capture first departs from it.
+    run.replay_to_silence.push_back(Ms(capture.ArrivalOf(heard[i].begin + heard[i].length) - key_at[i]));
+    run.replay_to_sound.push_back(Ms(capture.ArrivalOf(heard[i + 1].begin + lead) - key_at[i]));
+  }
+  if (heard[kReplays].length != kPcmBytes && run.problem.empty())
+    run.problem = "the full play stopped after " + std::to_string(heard[kReplays].length) + " bytes";
+  run.bit_exact = run.problem.empty();
+  return run;
+}
+
+struct Spread {
+  double min = 0, median = 0, max = 0;
+  std::size_t count = 0;
+};
+
+Spread SpreadOf(std::vector<double> v) {
+  Spread s;
+  s.count = v.size();
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  s.min = v.front();
+  s.max = v.back();
+  s.median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  return s;
+}
+
+struct Condition {
+  std::string name;
+  Spread start, replay_sound, replay_silence, escape;
+  int runs = 0, bit_exact = 0;
+};
+
+// Busy loops, one per core, until the returned processes are stopped.
+std::vector<pid_t> StartLoad() {
+  std::vector<pid_t> loops;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < cores; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::setpriority(PRIO_PROCESS, 0, 0);
+      volatile std::uint64_t spin = 0;
+      for (;;) spin = spin + 1;
+    }
+    loops.push_back(pid);
+  }
+  return loops;
+}
+
+std::optional<Condition> Measure(const std::string& name, bool loaded, int runs,
+                                 const std::string& program, std::span<const std::uint8_t> pcm) {
+  Server server;
+  if (!server.Start()) {
+    std::fprintf(stderr, "quibbet_latency: the private PulseAudio server did not start\n");
+    return std::nullopt;
+  }
+  const std::vector<pid_t> load = loaded ? StartLoad() : std::vector<pid_t>{};
+  std::vector<double> start, sound, silence, escape;
+  Condition c;
+  c.name = name;
+  for (int r = 0; r < runs; ++r) {
+    const Run run = RunOnce(server, program, pcm);
+    ++c.runs;
+    c.bit_exact += run.bit_exact;
+    if (run.start_to_sound) start.push_back(*run.start_to_sound);
+    if (run.escape_to_gone) escape.push_back(*run.escape_to_gone);
+    sound.insert(sound.end(), run.replay_to_sound.begin(), run.replay_to_sound.end());
+    silence.insert(silence.end(), run.replay_to_silence.begin(), run.replay_to_silence.end());
+    std::printf("%s run %d:", name.c_str(), r + 1);
+    if (run.start_to_sound) std::printf(" start %.1f,", *run.start_to_sound);
+    std::printf(" replays");
+    for (std::size_t i = 0; i < run.replay_to_sound.size(); ++i)
+      std::printf(" %.1f/%.1f", run.replay_to_sound[i], run.replay_to_silence[i]);
+    std::printf(", Escape %.1f ms; %s\n", run.escape_to_gone.value_or(-1),
+                run.bit_exact ? "bit-exact" : run.problem.c_str());
+    if (!run.stderr_text.empty())
+      std::printf("  stderr: %.*s\n", static_cast<int>(run.stderr_text.find('\n')),
+                  run.stderr_text.c_str());
+    std::fflush(stdout);
+  }
+  for (const pid_t pid : load) {
+    ::kill(pid, SIGKILL);
+    WaitFor(pid);
+  }
+  c.start = SpreadOf(start);
+  c.replay_sound = SpreadOf(sound);
+  c.replay_silence = SpreadOf(silence);
+  c.escape = SpreadOf(escape);
+  return c;
+}
+
+void PrintTable(const std::vector<Condition>& conditions) {
+  std::printf("\n%-32s", "ms, min / median / max");
+  for (const Condition& c : conditions) std::printf("  %-22s", c.name.c_str());
+  std::printf("  target\n");
+  const auto row = [&](const char* what, Spread Condition::*field, const char* target) {
+    std::printf("%-32s", what);
+    for (const Condition& c : conditions) {
+      const Spread& s = c.*field;
+      char cell[64];
+      if (s.count == 0)
+        std::snprintf(cell, sizeof cell, "-");
+      else
+        std::snprintf(cell, sizeof cell, "%.1f / %.1f / %.1f", s.min, s.median, s.max);
+      std::printf("  %-22s", cell);
+    }
+    std::printf("  %s\n", target);
+  };
+  row("program start -> first sound", &Condition::start, "median <= 30 idle");
+  row("replay key -> new sound", &Condition::replay_sound, "median <= 20, max <= 40");
+  row("replay key -> old sound ends", &Condition::replay_silence, "median <= 10");
+  row("Escape -> process gone", &Condition::escape, "median <= 60");
+  std::printf("%-32s", "runs heard bit-exactly");
+  for (const Condition& c : conditions) {
+    char cell[32];
+    std::snprintf(cell, sizeof cell, "%d of %d", c.bit_exact, c.runs);
+    std::printf("  %-22s", cell);
+  }
+  std::printf("  all\n");
+}
+
+int Main(int argc, char** argv) {
+  int runs = 10;
+  bool idle = true, loaded = true;
+  std::string program;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--idle") {
+      loaded = false;
+    } else if (arg == "--loaded") {
+      idle = false;
+    } else if (!arg.starts_with("-") && program.empty()) {
+      program = arg;
+    } else {
+      std::fprintf(stderr, "usage: quibbet_latency [--runs N] [--idle | --loaded] PROGRAM\n");
+      return 2;
+    }
+  }
+  if (program.empty() || ::access(program.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "quibbet_latency: %s: not an executable program\n",
+                 program.empty() ? "(none given)" : program.c_str());
+    return 2;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  const bool raised = ::setpriority(PRIO_PROCESS, 0, kRaisedNice) == 0;
+
+  // What every playback must be: the default patch, which has no noise, so
+  // every render of a run is the same.
+  static SampleBuffer buffer;
+  NoiseGenerator noise;
+  RenderReference(Patch{}, noise, buffer);
+  const auto pcm = buffer.Pcm();
+
+  std::printf("%s through a private PulseAudio null sink, %d runs each; per run: start, "
+              "replays as new sound/old sound ends, Escape\n",
+              program.c_str(), runs);
+  if (!raised)
+    std::printf("(the capture runs at the normal priority: a busy machine delays it too)\n");
+  std::vector<Condition> conditions;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  if (idle) {
+    if (auto c = Measure("idle", false, runs, program, pcm)) conditions.push_back(*c);
+  }
+  if (loaded) {
+    if (auto c = Measure(std::to_string(cores) + " busy loops", true, runs, program, pcm))
+      conditions.push_back(*c);
+  }
+  if (conditions.empty()) return 1;
+  PrintTable(conditions);
+  return 0;
+}
+
+}  // namespace
+}  // namespace quibbet
+
+int main(int argc, char** argv) { return quibbet::Main(argc, argv); }

@@ -1,0 +1,23 @@
+// The platform's audio output as playback.cpp drives it. One implementation
+// per platform; the build picks the file. No platform types cross here.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace quibbet {
+
+// Plays pcm (44.1 kHz, 16-bit little-endian, stereo) once from its first
+// byte, opening the output first if it is not open yet; where the platform
+// allows, the output then stays open to the end of the process, so later
+// plays start without opening anything. pcm must stay unchanged until the next DeviceSilence. Returns at
+// once; empty when the sound is on its way, otherwise why nothing plays, as
+// one line.
+std::string DevicePlay(std::span<const std::uint8_t> pcm);
+
+// Silences at once. Once it returns, nothing reads the pcm of the last
+// DevicePlay. Does nothing when nothing plays.
+void DeviceSilence();
+
+}  // namespace quibbet

@@ -1,0 +1,222 @@
+// Playback on a PulseAudio server, or PipeWire's, which speaks the same
+// protocol: one stream, opened at the first start and kept for the whole run.
+//
+// libpulse runs its own thread (pa_threaded_mainloop) and asks for bytes
+// through the write callback, which copies them from the rendered PCM at the
+// play position. The callback runs under the main loop's lock, and so do
+// Play and Silence; the lock is all the synchronisation there is, and it is
+// only ever held for a copy of a few kilobytes.
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "engine/renderer.hpp"
+#include "output/playback_linux.hpp"
+
+// Sanitizer builds: libpulse keeps a few small blocks to the end of the
+// process that it never frees. The suppression is scoped to allocations made
+// inside libpulse, so a leak in our own code still fails the build's tests.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUIBBET_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUIBBET_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef QUIBBET_LEAK_CHECKED
+extern "C" const char* __lsan_default_suppressions() { return "leak:libpulse.so\n"; }
+// The list of suppressions used would be printed over the screen at exit.
+extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
+#endif
+
+namespace quibbet {
+
+namespace {
+
+// The server's target buffer. A start flushes and then writes all of it at
+// once, and a stop flushes, so its size costs no latency: it is sized for
+// safety. 10 and 20 ms let the server run dry on a busy two-core machine
+// (heard as a click, and the rest of the sound shifted); 40 ms did not.
+constexpr pa_usec_t kTargetBufferUsec = 40'000;
+
+// How long a server that accepted the connection gets to answer. A missing
+// server fails at once; this only bounds a hung one.
+constexpr pa_usec_t kAnswerTimeoutUsec = 1'000'000;
+
+const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kFramesPerSecond, kChannels};
+static_assert(kBytesPerSample == 2 && kChannels == 2, "the stream's format is s16le stereo");
+
+class PulseOutput final : public LinuxOutput {
+ public:
+  PulseOutput() = default;
+  PulseOutput(const PulseOutput&) = delete;
+  PulseOutput& operator=(const PulseOutput&) = delete;
+
+  ~PulseOutput() override {
+    // Stopping the loop joins its thread, so nothing below races a callback.
+    if (loop_ != nullptr) pa_threaded_mainloop_stop(loop_);
+    if (stream_ != nullptr) pa_stream_unref(stream_);
+    if (context_ != nullptr) {
+      pa_context_disconnect(context_);
+      pa_context_unref(context_);
+    }
+    if (loop_ != nullptr) pa_threaded_mainloop_free(loop_);
+  }
+
+  // Connects and opens the stream; empty, or why not.
+  std::string Open() {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) return "cannot start PulseAudio's thread";
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Quibbet");
+    if (context_ == nullptr) return "cannot create a PulseAudio context";
+    pa_context_set_state_callback(context_, &Signal, this);
+    // Only a server that is running: starting one for us would take long
+    // and leave a daemon behind.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+      return pa_strerror(pa_context_errno(context_));
+    if (pa_threaded_mainloop_start(loop_) < 0) return "cannot start PulseAudio's thread";
+
+    pa_threaded_mainloop_lock(loop_);
+    std::string reason = WaitUntilReady();
+    pa_threaded_mainloop_unlock(loop_);
+    return reason;
+  }
+
+  std::string Play(std::span<const std::uint8_t> pcm) override {
+    pa_threaded_mainloop_lock(loop_);
+    std::string reason;
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      reason = pa_strerror(pa_context_errno(context_));
+    } else {
+      pcm_ = pcm;
+      position_ = 0;
+      playing_ = true;
+      // One whole target buffer now, instead of waiting to be asked: the
+      // server starts playing the moment it has it.
+      Feed(pa_stream_get_buffer_attr(stream_)->tlength);
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    return reason;
+  }
+
+  void Silence() override {
+    pa_threaded_mainloop_lock(loop_);
+    // Holding the lock means the write callback is not running; with
+    // playing_ false it will not touch pcm_ again. The flush drops what the
+    // server still holds, so the sound ends within one of its chunks.
+    playing_ = false;
+    if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    pa_threaded_mainloop_unlock(loop_);
+  }
+
+ private:
+  // With the lock held. The context, then the stream.
+  std::string WaitUntilReady() {
+    pa_time_event* deadline =
+        pa_context_rttime_new(context_, pa_rtclock_now() + kAnswerTimeoutUsec, &TimedOut, this);
+    std::string reason = WaitForContext();
+    if (reason.empty()) reason = ConnectStream();
+    if (deadline != nullptr) pa_threaded_mainloop_get_api(loop_)->time_free(deadline);
+    return reason;
+  }
+
+  std::string WaitForContext() {
+    for (;;) {
+      const pa_context_state_t state = pa_context_get_state(context_);
+      if (state == PA_CONTEXT_READY) return "";
+      if (!PA_CONTEXT_IS_GOOD(state)) return pa_strerror(pa_context_errno(context_));
+      if (timed_out_) return "the PulseAudio server does not answer";
+      pa_threaded_mainloop_wait(loop_);
+    }
+  }
+
+  std::string ConnectStream() {
+    stream_ = pa_stream_new(context_, "Quibbet", &kSpec, nullptr);
+    if (stream_ == nullptr) return pa_strerror(pa_context_errno(context_));
+    pa_stream_set_state_callback(stream_, &StreamSignal, this);
+    pa_stream_set_write_callback(stream_, &OnWrite, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);  // -1: the server's choice
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetBufferUsec, &kSpec));
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    // ADJUST_LATENCY: tlength is the latency of the whole path, and the
+    // server sizes its own buffers to match instead of its default 2 s.
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                   nullptr) < 0)
+      return pa_strerror(pa_context_errno(context_));
+    for (;;) {
+      const pa_stream_state_t state = pa_stream_get_state(stream_);
+      if (state == PA_STREAM_READY) return "";
+      if (!PA_STREAM_IS_GOOD(state)) return pa_strerror(pa_context_errno(context_));
+      if (timed_out_) return "the PulseAudio server does not answer";
+      pa_threaded_mainloop_wait(loop_);
+    }
+  }
+
+  // With the lock held: hands the server up to `bytes` more of the sound.
+  void Feed(std::size_t bytes) {
+    if (!playing_) return;
+    const std::size_t n = std::min(bytes, pcm_.size() - position_);
+    // No free callback: libpulse copies the bytes before it returns.
+    if (n > 0 && pa_stream_write(stream_, pcm_.data() + position_, n, nullptr, 0,
+                                 PA_SEEK_RELATIVE) < 0) {
+      playing_ = false;
+      return;
+    }
+    position_ += n;
+    if (position_ < pcm_.size()) return;
+    playing_ = false;
+    // Should the stream have run dry and be waiting to fill up again, the
+    // end of the sound would stay in the server; this plays it regardless.
+    if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+  }
+
+  // Only ever called on libpulse's thread.
+  static void OnWrite(pa_stream*, std::size_t bytes, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    if (!out->thread_raised_) {
+      RaiseFeedingThreadPriority();
+      out->thread_raised_ = true;
+    }
+    out->Feed(bytes);
+  }
+  static void Signal(pa_context*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+  }
+  static void StreamSignal(pa_stream*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+  }
+  static void TimedOut(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    out->timed_out_ = true;
+    pa_threaded_mainloop_signal(out->loop_, 0);
+  }
+
+  pa_threaded_mainloop* loop_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  bool timed_out_ = false;
+  bool thread_raised_ = false;  // libpulse's thread's own
+
+  // Guarded by the main loop's lock.
+  std::span<const std::uint8_t> pcm_;
+  std::size_t position_ = 0;  // bytes of pcm_ handed to the server
+  bool playing_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<LinuxOutput> OpenPulseOutput(std::string& reason) {
+  auto out = std::make_unique<PulseOutput>();
+  reason = out->Open();
+  if (!reason.empty()) return nullptr;
+  return out;
+}
+
+}  // namespace quibbet
