@@ -24,6 +24,14 @@ Patch AllOf(std::int32_t type) {
   return p;
 }
 
+// The default patch at tone 110, note 146: about 27.6 kHz, far above what
+// the phase-to-sine arguments of ordinary tones reach.
+Patch HighTone() {
+  Patch p;
+  p.tone = 110;
+  return p;
+}
+
 // Mean time of a reference render, in seconds, of the patch timed last: the
 // fastest of its repetitions, which all run before the fast renders.
 double reference_seconds = 0.0;
@@ -86,6 +94,7 @@ void BM_RenderFast(benchmark::State& state, Patch p, SimdLevel level) {
 QUIBBET_RENDER_BENCHMARKS(default, Patch{});
 QUIBBET_RENDER_BENCHMARKS(all_saw, AllOf(SAW));
 QUIBBET_RENDER_BENCHMARKS(all_sqr, AllOf(SQR));
+QUIBBET_RENDER_BENCHMARKS(high_tone, HighTone());
 
 }  // namespace
 }  // namespace quibbet

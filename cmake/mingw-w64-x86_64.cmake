@@ -22,6 +22,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Statically linked: the program needs no DLL beyond Windows' own (KERNEL32,
 # WINMM and the C runtime), so it runs from wherever it is copied.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The static runtime libraries bring their debugging sections along: a
+# release build leaves them out (3.1 MB against 1.4 MB).
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # Tests run under wine64, through a wrapper that keeps wine's state in a
 # prefix inside the build folder (tests/wine/run).

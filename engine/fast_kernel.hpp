@@ -55,30 +55,16 @@ struct KernelBlock {
   unsigned char* pcm = nullptr;    // 4 bytes per frame: left, then right sample
 };
 
-// The exactness guard of the vector sines.
+// The exactness of the vector sines.
 //
 // The sound needs Sine(x) (engine/voice.hpp): the double nearest the true
-// sine, rounded to float. The vector sines used instead are documented to be
-// within a few ULP of the true sine: Highway's Sin within 3 ULP for
-// |x| <= 39000, SLEEF's _u35 sines within 3.5 ULP. So a vector result and the
-// nearest double differ by some 4 ULP, and they round to the same float
-// unless a float rounding boundary (the midpoint between two adjacent floats)
-// lies between them. A vector result r is therefore accepted only if every
-// double within |r| * kSineGuardWindow of it rounds to the same float;
-// otherwise that element is recomputed with Sine. The window is at least 128
-// ULP of r (an ULP of r is at most |r| * 2^-52), which covers the bound many
-// times over, and it costs little: a random result lands that close to a
-// midpoint about once in a million.
-//
-// Arguments beyond kHighwaySineLimit use SLEEF's sine; beyond
-// kVectorSineLimit, and infinities and NaNs, always the scalar sine: the
-// accuracy above is documented only for bounded arguments, and a NaN result
-// never passes the check anyway. A zero result only comes from a zero
-// argument, whose sine is that zero, sign included; Highway's sine drops the
-// sign, so its kernels pass a zero argument through.
-inline constexpr double kSineGuardWindow = 0x1p-45;
-inline constexpr double kHighwaySineLimit = 39000.0;
-inline constexpr double kVectorSineLimit = 1e9;
+// sine, rounded to float. Lane by lane, the vector sines (engine/fast_sines.inc)
+// compute the scalar Sine's fast evaluation (engine/sine_fast.inc), the same
+// operations in the same order, and apply its guard: a lane whose argument
+// is beyond sine::kFastLimit, infinite or NaN, or whose result lies too near
+// a float rounding boundary, is recomputed by Sine itself. So every lane has
+// Sine's bits; `make verify-sine` checks this for all 2^32 floats on every
+// level the CPU can run.
 
 // Sines computed, and how many of them the guard sent to the scalar sine.
 struct SineCounts {
@@ -94,8 +80,5 @@ void KernelAvx512(const KernelPlan& plan, const KernelBlock& block, SineCounts& 
 void SinesSse2(const float* x, float* out, int n, SineCounts& counts);
 void SinesAvx2(const float* x, float* out, int n, SineCounts& counts);
 void SinesAvx512(const float* x, float* out, int n, SineCounts& counts);
-
-// The scalar sine the vector results fall back to: Sine (engine/voice.hpp).
-float SineRoundedToFloat(float x);
 
 }  // namespace quibbet::fast

@@ -1,21 +1,20 @@
 // The fast render's vector passes for AVX2: compiled with -mavx2, -mfma,
-// -mbmi and -mbmi2, the set Highway's AVX2 target asks for.
+// -mbmi and -mbmi2 (no fused multiply-adds come of it: contraction is off).
 #include <immintrin.h>
-#include <sleef.h>
 
 #include <cstdint>
 
 #include "engine/fast_kernel.hpp"
 #include "engine/renderer.hpp"
+#include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
-#include "hwy/contrib/math/math-inl.h"
-#include "hwy/highway.h"
 
 namespace quibbet::fast {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
-static_assert(HWY_TARGET == HWY_AVX2, "compile this file with the AVX2 flags");
+#ifndef __AVX2__
+#error "compile this file with the AVX2 flags"
+#endif
 
 using Vec = __m256d;
 constexpr int kLanes = 4;
@@ -28,6 +27,17 @@ constexpr int kLanes = 4;
   _mm_storeu_ps(out, _mm256_cvtpd_ps(r));
 }
 
+// The operations engine/sine_fast.inc is written in.
+[[gnu::always_inline]] inline Vec Set(double v) { return _mm256_set1_pd(v); }
+[[gnu::always_inline]] inline Vec Add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
+[[gnu::always_inline]] inline Vec Sub(Vec a, Vec b) { return _mm256_sub_pd(a, b); }
+[[gnu::always_inline]] inline Vec Mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
+[[gnu::always_inline]] inline Vec And(Vec a, Vec b) { return _mm256_and_pd(a, b); }
+[[gnu::always_inline]] inline Vec Xor(Vec a, Vec b) { return _mm256_xor_pd(a, b); }
+[[gnu::always_inline]] inline Vec LowBitToSign(Vec v) {
+  return _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_castpd_si256(v), 63));
+}
+
 [[gnu::always_inline]] inline Vec Magnitude(Vec x) {
   return _mm256_and_pd(x, _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF)));
 }
@@ -38,21 +48,12 @@ constexpr int kLanes = 4;
   return static_cast<unsigned>(_mm256_movemask_pd(beyond));
 }
 
-[[gnu::always_inline]] inline bool InFastRange(Vec x) { return Beyond(x, kHighwaySineLimit) == 0; }
-
-[[gnu::always_inline]] inline Vec VectorSine(Vec x, bool fast) {
-  const Vec r = fast ? hn::Sin(hn::Full256<double>(), hn::Vec256<double>{x}).raw
-                     : Sleef_sind4_u35avx2(x);
-  // sin(+-0) is +-0; Highway's sine gives +0 for both.
-  return _mm256_blendv_pd(r, x, _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ));
-}
-
 [[gnu::always_inline]] inline unsigned GuardLanes(Vec x, Vec r) {
-  const Vec d = _mm256_mul_pd(Magnitude(r), _mm256_set1_pd(kSineGuardWindow));
+  const Vec d = _mm256_mul_pd(Magnitude(r), _mm256_set1_pd(sine::kGuardWindow));
   const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(r, d));
   const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(r, d));
   const auto near = static_cast<unsigned>(_mm_movemask_ps(_mm_cmp_ps(lo, hi, _CMP_NEQ_UQ)));
-  return near | Beyond(x, kVectorSineLimit);
+  return near | Beyond(x, sine::kFastLimit);
 }
 
 #include "engine/fast_sines.inc"

@@ -1,6 +1,5 @@
 // The fast render's vector passes for AVX-512: compiled with the AVX2 file's
-// flags and -mavx512f, -mavx512vl, -mavx512dq, -mavx512bw, the set Highway's
-// AVX-512 target asks for.
+// flags and -mavx512f, -mavx512vl, -mavx512dq, -mavx512bw.
 
 // gcc 12 takes the deliberately undefined upper lanes inside the AVX-512
 // conversion intrinsics for uninitialised variables.
@@ -10,21 +9,21 @@
 #endif
 
 #include <immintrin.h>
-#include <sleef.h>
 
 #include <cstdint>
 
 #include "engine/fast_kernel.hpp"
 #include "engine/renderer.hpp"
+#include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
-#include "hwy/contrib/math/math-inl.h"
-#include "hwy/highway.h"
 
 namespace quibbet::fast {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
-static_assert(HWY_TARGET == HWY_AVX3, "compile this file with the AVX-512 flags");
+#if !defined(__AVX512F__) || !defined(__AVX512VL__) || !defined(__AVX512DQ__) || \
+    !defined(__AVX512BW__)
+#error "compile this file with the AVX-512 flags"
+#endif
 
 using Vec = __m512d;
 constexpr int kLanes = 8;
@@ -37,26 +36,28 @@ constexpr int kLanes = 8;
   _mm256_storeu_ps(out, _mm512_cvtpd_ps(r));
 }
 
+// The operations engine/sine_fast.inc is written in.
+[[gnu::always_inline]] inline Vec Set(double v) { return _mm512_set1_pd(v); }
+[[gnu::always_inline]] inline Vec Add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
+[[gnu::always_inline]] inline Vec Sub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
+[[gnu::always_inline]] inline Vec Mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
+[[gnu::always_inline]] inline Vec And(Vec a, Vec b) { return _mm512_and_pd(a, b); }
+[[gnu::always_inline]] inline Vec Xor(Vec a, Vec b) { return _mm512_xor_pd(a, b); }
+[[gnu::always_inline]] inline Vec LowBitToSign(Vec v) {
+  return _mm512_castsi512_pd(_mm512_slli_epi64(_mm512_castpd_si512(v), 63));
+}
+
 // Lanes whose magnitude exceeds limit, or NaN.
 [[gnu::always_inline]] inline unsigned Beyond(Vec x, double limit) {
   return _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(limit), _CMP_NLE_UQ);
 }
 
-[[gnu::always_inline]] inline bool InFastRange(Vec x) { return Beyond(x, kHighwaySineLimit) == 0; }
-
-[[gnu::always_inline]] inline Vec VectorSine(Vec x, bool fast) {
-  const Vec r = fast ? hn::Sin(hn::Full512<double>(), hn::Vec512<double>{x}).raw
-                     : Sleef_sind8_u35avx512f(x);
-  // sin(+-0) is +-0; Highway's sine gives +0 for both.
-  return _mm512_mask_blend_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ), r, x);
-}
-
 [[gnu::always_inline]] inline unsigned GuardLanes(Vec x, Vec r) {
-  const Vec d = _mm512_mul_pd(_mm512_abs_pd(r), _mm512_set1_pd(kSineGuardWindow));
+  const Vec d = _mm512_mul_pd(_mm512_abs_pd(r), _mm512_set1_pd(sine::kGuardWindow));
   const __m256 lo = _mm512_cvtpd_ps(_mm512_sub_pd(r, d));
   const __m256 hi = _mm512_cvtpd_ps(_mm512_add_pd(r, d));
   const auto near = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ)));
-  return near | Beyond(x, kVectorSineLimit);
+  return near | Beyond(x, sine::kFastLimit);
 }
 
 #include "engine/fast_sines.inc"

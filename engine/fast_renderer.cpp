@@ -7,12 +7,6 @@
 
 namespace quibbet {
 
-namespace fast {
-
-float SineRoundedToFloat(float x) { return Sine(x); }
-
-}  // namespace fast
-
 namespace {
 
 // The envelope's product of two floats is exact in double, so rounding it to
@@ -124,7 +118,7 @@ fast::KernelPlan PlanFor(const Patch& p) {
     for (int i = 0; i < 3; ++i) {
       const double h = 2.0 * (i - 1);
       // The shaper's argument exactly as the reference forms it.
-      plan.shaped_square[o][i] = fast::SineRoundedToFloat(static_cast<float>((h * osc.fm) * kPi));
+      plan.shaped_square[o][i] = Sine(static_cast<float>((h * osc.fm) * kPi));
     }
     plan.noisy[o] = !(osc.noise == 0.0f);  // NaN counts as noisy
     plan.noise[o] = osc.noise;

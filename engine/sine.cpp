@@ -233,7 +233,15 @@ float Sine(float x) {
     // relative to x, nearer x than any other float or float rounding
     // boundary; the signed zeros and the subnormals are their own sines.
     if (ax < 0x1p-12) return x;
-    const double s = FastSine(dx);
+    // Below 1.5, k = rint(|x| / pi) is 0 and FastSine's reduction leaves |x|
+    // as it is (|x| - 0 * pi is |x|), so skipping it gives the same bits.
+    // Most of the limiter's arguments are here.
+    double s;
+    if (ax < 1.5) {
+      s = dx < 0 ? -SinePolynomial(ax) : SinePolynomial(ax);
+    } else {
+      s = FastSine(dx);
+    }
     // Rounding to float is then the only rounding: s is close enough to the
     // nearest double of the sine that both give the same float.
     if (SafeToRound(s)) return static_cast<float>(s);

@@ -135,10 +135,10 @@ TEST(SineGuard, FiresNearEveryFloatMidpointAndThenAgreesWithTheScalarSine) {
 }
 
 TEST(SineGuard, SendsNonFiniteAndHugeArgumentsToTheScalarSine) {
-  const std::vector<float> scalar_only = {kInf, -kInf, kNaN, -kNaN, 1.5e9f, -1e10f, 3e38f, -3e38f};
+  const std::vector<float> scalar_only = {kInf, -kInf, kNaN, -kNaN, 5e9f, -1e10f, 3e38f, -3e38f};
   const std::vector<float> in_range = {0.0f, -0.0f, kTiny, -kTiny,
-                                       std::numeric_limits<float>::min(), 1e-30f, 0.999e9f,
-                                       -0.999e9f};
+                                       std::numeric_limits<float>::min(), 1e-30f, 4.2e9f,
+                                       -4.2e9f};
   for (SimdLevel level : LevelGuard::Available()) {
     std::vector<float> out;
     EXPECT_EQ(GuardedSines(level, scalar_only, out), scalar_only.size()) << SimdLevelName(level);
