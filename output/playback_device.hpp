@@ -11,9 +11,9 @@ namespace quibbet {
 // Plays pcm (44.1 kHz, 16-bit little-endian, stereo) once from its first
 // byte, opening the output first if it is not open yet; where the platform
 // allows, the output then stays open to the end of the process, so later
-// plays start without opening anything. pcm must stay unchanged until the next DeviceSilence. Returns at
-// once; empty when the sound is on its way, otherwise why nothing plays, as
-// one line.
+// plays start without opening anything. pcm must stay unchanged until the
+// next DeviceSilence. Returns at once; empty when the sound is on its way,
+// otherwise why nothing plays, as one line.
 std::string DevicePlay(std::span<const std::uint8_t> pcm);
 
 // Silences at once. Once it returns, nothing reads the pcm of the last
