@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -21,6 +22,10 @@ FileResult WriteFileAtomically(const std::string& path,
                                std::initializer_list<std::span<const std::uint8_t>> parts);
 
 // The one line a failed save puts below the screen: "<path>: <reason>".
-void ReportSaveFailure(const std::string& path, const FileResult& result);
+inline void ReportSaveFailure(const std::string& path, const FileResult& result) {
+  if (result.ok()) return;
+  std::printf("%s: %s\n", path.c_str(), result.error.c_str());
+  std::fflush(stdout);
+}
 
 }  // namespace quibbet

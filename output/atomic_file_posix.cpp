@@ -69,10 +69,4 @@ FileResult WriteFileAtomically(const std::string& path,
   return {};
 }
 
-void ReportSaveFailure(const std::string& path, const FileResult& result) {
-  if (result.ok()) return;
-  std::printf("%s: %s\n", path.c_str(), result.error.c_str());
-  std::fflush(stdout);
-}
-
 }  // namespace quibbet

@@ -5,7 +5,6 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "output/atomic_file.hpp"
@@ -121,12 +120,6 @@ FileResult WriteFileAtomically(const std::string& path,
     return Failure(error);
   }
   return {};
-}
-
-void ReportSaveFailure(const std::string& path, const FileResult& result) {
-  if (result.ok()) return;
-  std::printf("%s: %s\n", path.c_str(), result.error.c_str());
-  std::fflush(stdout);
 }
 
 }  // namespace quibbet
