@@ -3,8 +3,8 @@
 //
 // A first pass per block runs the serial recurrences (phase, envelope,
 // noise); vector passes then evaluate the waveforms, the waveshaper and the
-// limiter for the whole block, with a vector sine whose results are checked
-// against the C library's sine near every float rounding boundary.
+// limiter for the whole block, with a vector sine that hands any result lying
+// near a float rounding boundary to the scalar Sine.
 #pragma once
 
 #include <cstdint>
