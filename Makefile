@@ -7,15 +7,22 @@ CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
 LATENCY_ARGS ?=
 
-.PHONY: all deps configure build run test bench corpus verify-sine latency windows test-windows clean
+.PHONY: all deps configure build run test bench corpus verify-sine latency windows test-windows clean FORCE
+
+# Each build directory remembers the CMAKE_FLAGS it was configured with; when
+# they change, the cache is thrown away and configured afresh, since CMake
+# would otherwise keep every cached value the new flags no longer set.
+%/cmake-flags: FORCE
+	@mkdir -p $*
+	@printf '%s\n' '$(CMAKE_FLAGS)' | cmp -s - $@ || printf '%s\n' '$(CMAKE_FLAGS)' > $@
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-$(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+$(BUILD_DIR)/CMakeCache.txt: $(BUILD_DIR)/cmake-flags
+	cmake --fresh -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
 configure: deps $(BUILD_DIR)/CMakeCache.txt
 
@@ -36,14 +43,15 @@ run: deps
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-bench: deps
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+$(BENCH_DIR)/CMakeCache.txt: $(BENCH_DIR)/cmake-flags
+	cmake --fresh -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+bench: deps $(BENCH_DIR)/CMakeCache.txt
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target quibbet_bench
 	$(BENCH_DIR)/bench/quibbet_bench $(BENCH_ARGS)
 
 # Every PCM byte of the fast render against the reference, whole corpus.
-corpus: deps
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+corpus: deps $(BENCH_DIR)/CMakeCache.txt
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
 	$(BENCH_DIR)/tests/fast_render_corpus
 
@@ -54,14 +62,13 @@ latency: build
 	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet
 
 # Sine over all 2^32 floats against the C library and MPFR, on every core.
-verify-sine: deps
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+verify-sine: deps $(BENCH_DIR)/CMakeCache.txt
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target verify_sine
 	$(BENCH_DIR)/tests/verify_sine
 
 # The Windows program, cross-built with mingw-w64: $(WIN_DIR)/quibbet.exe.
-$(WIN_DIR)/CMakeCache.txt:
-	cmake -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+$(WIN_DIR)/CMakeCache.txt: $(WIN_DIR)/cmake-flags
+	cmake --fresh -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DQUIBBET_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) $(CMAKE_FLAGS)
 
 windows: deps $(WIN_DIR)/CMakeCache.txt
