@@ -8,6 +8,7 @@ BENCH_ARGS  ?=
 LATENCY_ARGS ?=
 
 .PHONY: all deps configure build run test bench corpus verify-sine latency windows test-windows clean
+.PHONY: start-signals
 
 all: build
 
@@ -52,6 +53,12 @@ corpus: deps
 latency: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
 	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet
+
+# SIGTERM and SIGHUP 0-40 ms after the start in 0.25 ms steps, with three
+# busy loops on the cores: 320 runs of the real program on a pty.
+start-signals: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target start_signals
+	$(BUILD_DIR)/tests/start_signals $(BUILD_DIR)/quibbet tests/silent_alsa.conf 250 160 3 3000
 
 # Sine over all 2^32 floats against the C library and MPFR, on every core.
 verify-sine: deps
