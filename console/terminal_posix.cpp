@@ -417,6 +417,8 @@ void Terminal::Suspend(StopScope scope) {
 
 void Terminal::Restore() { RestoreNow(); }
 
+void Terminal::Wake() { quibbet::Wake(); }
+
 void Terminal::DieBy(int signal) {
   RestoreNow();
   Handle(signal, SIG_DFL, 0);

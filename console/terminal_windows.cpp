@@ -410,6 +410,8 @@ void Terminal::Suspend(StopScope) {}
 
 void Terminal::Restore() { RestoreNow(); }
 
+void Terminal::Wake() { SetEvent(state.wake); }
+
 void Terminal::DieBy(int) {
   RestoreNow();
   std::fflush(stdout);
