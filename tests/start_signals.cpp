@@ -105,6 +105,13 @@ Run RunOnce(const char* program, const char* alsa_conf, int signal, std::int64_t
       break;
     }
   }
+  // What the program wrote last may still wait in the pty.
+  for (pollfd p{master, POLLIN, 0}; poll(&p, 1, 0) > 0;) {
+    char bytes[4096];
+    const ssize_t n = read(master, bytes, sizeof bytes);
+    if (n <= 0) break;
+    output.append(bytes, static_cast<std::size_t>(n));
+  }
   run.died_by_signal = run.ms >= 0 && WIFSIGNALED(status) && WTERMSIG(status) == signal;
   termios after{};
   tcgetattr(master, &after);
