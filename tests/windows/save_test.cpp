@@ -116,7 +116,8 @@ TEST_F(SaveTest, FailuresNameTheReasonAndLoseNothing) {
     }
     EXPECT_EQ(Entries(), f.entries_after);
     const std::wstring out = (dir_ / "out.wav").wstring();
-    if (GetFileAttributesW(out.c_str()) & FILE_ATTRIBUTE_READONLY) {
+    const DWORD attributes = GetFileAttributesW(out.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       EXPECT_EQ(ReadAll(dir_ / "out.wav"), "previous");
       SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
