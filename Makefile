@@ -61,6 +61,13 @@ latency: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
 	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet
 
+# SIGTERM and SIGHUP 0-40 ms after the start in 0.25 ms steps, with three
+# busy loops on the cores: 320 runs of the real program on a pty.
+.PHONY: start-signals
+start-signals: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target start_signals
+	$(BUILD_DIR)/tests/start_signals $(BUILD_DIR)/quibbet tests/silent_alsa.conf 250 160 3 3000
+
 # Sine over all 2^32 floats against the C library and MPFR, on every core.
 verify-sine: deps $(BENCH_DIR)/CMakeCache.txt
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target verify_sine

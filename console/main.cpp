@@ -40,6 +40,7 @@ int Run() {
                     : terminal.raw()          ? KeySource::Terminal
                                               : KeySource::Script);
 
+  OnPlaybackNews(Terminal::Wake);
   RenderSound();
   StartPlayback();
   DrawScreen();
@@ -59,6 +60,7 @@ int Run() {
       StopPlayback();
       Terminal::DieBy(signals.quit_signal);
     }
+    ShowPlaybackNews();
     bool resumed = signals.resumed;
     if (got == KeyInput::Result::Suspend || signals.suspend) {
       terminal.Suspend(got == KeyInput::Result::Suspend ? Terminal::StopScope::ProcessGroup

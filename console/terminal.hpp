@@ -87,6 +87,10 @@ class Terminal {
 
   SignalRequests TakeSignals() const;
 
+  // Ends the current or next wait in Read as a signal does, from any thread
+  // (or signal handler); TakeSignals then reports nothing new.
+  static void Wake();
+
   // Who stops on a suspend: the whole process group, as the terminal's own
   // Ctrl-Z would stop it, or only this process, for a SIGTSTP sent to it alone.
   enum class StopScope : std::uint8_t { ProcessGroup, Process };

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <termios.h>
 #include <time.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 // terminfo through ncurses' low-level layer only: nothing here initialises
@@ -52,6 +54,12 @@ struct TerminalState {
 TerminalState state;
 
 volatile std::sig_atomic_t quit_signal = 0;
+
+// The quit signals as they were before the program caught them, put back
+// when the terminal is given back for good.
+constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+struct sigaction quit_before[std::size(kQuitSignals)];
+bool quit_caught[std::size(kQuitSignals)] = {};
 volatile std::sig_atomic_t suspend_requested = 0;
 volatile std::sig_atomic_t resumed = 0;
 
@@ -175,6 +183,15 @@ void Handle(int signal, void (*handler)(int), int flags) {
   ::sigaction(signal, &action, nullptr);
 }
 
+void CatchQuit(int signal) {
+  for (std::size_t i = 0; i < std::size(kQuitSignals); ++i) {
+    if (kQuitSignals[i] != signal) continue;
+    ::sigaction(signal, nullptr, &quit_before[i]);
+    quit_caught[i] = true;
+  }
+  Handle(signal, OnQuitSignal, 0);
+}
+
 void EnterRaw() {
   ::tcsetattr(state.in_fd, TCSAFLUSH, &state.raw);
   state.raw_active = 1;
@@ -285,9 +302,9 @@ Terminal::Terminal() {
   }
   // Installed in every mode, and before the audio library starts, which takes
   // SIGINT and SIGTERM for itself when they still have their default action.
-  Handle(SIGINT, OnQuitSignal, 0);
-  Handle(SIGTERM, OnQuitSignal, 0);
-  Handle(SIGHUP, OnQuitSignal, 0);
+  CatchQuit(SIGINT);
+  CatchQuit(SIGTERM);
+  CatchQuit(SIGHUP);
 
   if (state.output_is_tty || state.input_is_tty) {
     LoadTerminfo(state.output_is_tty ? state.out_fd : state.in_fd);
@@ -302,14 +319,28 @@ Terminal::Terminal() {
   Handle(SIGCONT, OnContinueSignal, 0);
   // A reader of our output that went away (quibbet | head) ends the program
   // as it would have, but only after the terminal we read keys from is back.
-  Handle(SIGPIPE, OnQuitSignal, 0);
+  CatchQuit(SIGPIPE);
   for (int crash : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGQUIT}) {
     Handle(crash, OnCrashSignal, SA_RESETHAND);
   }
   EnterRaw();
 }
 
-Terminal::~Terminal() { Restore(); }
+Terminal::~Terminal() {
+  Restore();
+  // Past the loop nothing would look at a caught quit signal, so they get
+  // their own action back. Blocked meanwhile: one that came before is in
+  // quit_signal and ends the process here, one that comes after acts itself.
+  sigset_t quit, before;
+  sigemptyset(&quit);
+  for (int signal : kQuitSignals) sigaddset(&quit, signal);
+  ::pthread_sigmask(SIG_BLOCK, &quit, &before);
+  for (std::size_t i = 0; i < std::size(kQuitSignals); ++i) {
+    if (quit_caught[i]) ::sigaction(kQuitSignals[i], &quit_before[i], nullptr);
+  }
+  if (quit_signal != 0) DieBy(quit_signal);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
 
 bool Terminal::raw() const { return state.input_is_tty; }
 
@@ -326,12 +357,11 @@ ReadResult Terminal::Read(std::span<std::uint8_t> buffer, int timeout_ms) const 
     return {errno == EINTR ? ReadResult::Status::Signal : ReadResult::Status::EndOfInput, 0};
   }
   if (ready == 0) return {ReadResult::Status::Timeout, 0};
-  if (fds[1].revents != 0) {
-    char drop[64];
-    while (::read(state.wake_read, drop, sizeof drop) > 0) {
-    }
-    return {ReadResult::Status::Signal, 0};
-  }
+  // The wake byte stays in the pipe: only TakeSignals, which reads what the
+  // handlers asked for, may take it out. Emptied here, a signal caught by a
+  // caller that does not ask (the keyboard query at start-up) would leave
+  // the next wait blind to it.
+  if (fds[1].revents != 0) return {ReadResult::Status::Signal, 0};
   const ssize_t n = ::read(state.in_fd, buffer.data(), buffer.size());
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return {ReadResult::Status::Signal, 0};
   if (n <= 0) return {ReadResult::Status::EndOfInput, 0};
@@ -349,6 +379,11 @@ void Terminal::EnterKeyReleaseMode() {
 }
 
 SignalRequests Terminal::TakeSignals() const {
+  // Empty the pipe before reading the flags: a signal that comes after this
+  // leaves a byte behind, so the next wait ends at once and reads its flag.
+  char drop[64];
+  while (state.wake_read >= 0 && ::read(state.wake_read, drop, sizeof drop) > 0) {
+  }
   SignalRequests requests;
   requests.quit_signal = quit_signal;
   requests.suspend = suspend_requested != 0;
@@ -382,13 +417,15 @@ void Terminal::Suspend(StopScope scope) {
 
 void Terminal::Restore() { RestoreNow(); }
 
+void Terminal::Wake() { quibbet::Wake(); }
+
 void Terminal::DieBy(int signal) {
   RestoreNow();
   Handle(signal, SIG_DFL, 0);
   sigset_t unblock;
   sigemptyset(&unblock);
   sigaddset(&unblock, signal);
-  ::sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+  ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
   ::raise(signal);
   std::_Exit(128 + signal);  // only if the signal was ignored from outside
 }

@@ -361,10 +361,9 @@ ReadResult Terminal::Read(std::span<std::uint8_t> buffer, int timeout_ms) const 
     }
     const HANDLE handles[2] = {state.wake, source};
     const DWORD ready = WaitForMultipleObjects(2, handles, FALSE, wait);
-    if (ready == WAIT_OBJECT_0) {
-      ResetEvent(state.wake);
-      return {ReadResult::Status::Signal, 0};
-    }
+    // The event stays set: only TakeSignals, which reads what the handler
+    // asked for, may reset it, so no caller can swallow a request.
+    if (ready == WAIT_OBJECT_0) return {ReadResult::Status::Signal, 0};
     if (ready == WAIT_TIMEOUT) return {ReadResult::Status::Timeout, 0};
     if (ready != WAIT_OBJECT_0 + 1) return {ReadResult::Status::EndOfInput, 0};
 
@@ -398,6 +397,9 @@ TerminfoKeys Terminal::FunctionKeys() const { return {}; }
 void Terminal::EnterKeyReleaseMode() {}
 
 SignalRequests Terminal::TakeSignals() const {
+  // Reset before reading the flag: a request that comes after this sets the
+  // event again, and the next wait ends at once.
+  ResetEvent(state.wake);
   SignalRequests requests;
   requests.quit_signal = quit_signal;
   return requests;
@@ -407,6 +409,8 @@ SignalRequests Terminal::TakeSignals() const {
 void Terminal::Suspend(StopScope) {}
 
 void Terminal::Restore() { RestoreNow(); }
+
+void Terminal::Wake() { SetEvent(state.wake); }
 
 void Terminal::DieBy(int) {
   RestoreNow();

@@ -95,6 +95,16 @@ HANDLE CreateTemporary(const std::wstring& path, std::wstring& name) {
 FileResult WriteFileAtomically(const std::string& path,
                                std::initializer_list<std::span<const std::uint8_t>> parts) {
   const std::wstring target = Wide(path);
+  // A read-only file is not replaced, as Windows' own copy refuses it; the
+  // move alone would replace it (wine does). Hidden and system files stay so.
+  const DWORD old = GetFileAttributesW(target.c_str());
+  DWORD kept = FILE_ATTRIBUTE_NORMAL;
+  if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (old & FILE_ATTRIBUTE_READONLY) return Failure(ERROR_ACCESS_DENIED);
+    kept = old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (kept == 0) kept = FILE_ATTRIBUTE_NORMAL;
+  }
   std::wstring temporary;
   const HANDLE file = CreateTemporary(target, temporary);
   if (file == INVALID_HANDLE_VALUE) return Failure(GetLastError());
@@ -110,6 +120,10 @@ FileResult WriteFileAtomically(const std::string& path,
   // On disk before the move, so a crash cannot leave a moved but empty file.
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+  if (error == ERROR_SUCCESS && kept != FILE_ATTRIBUTE_NORMAL &&
+      !SetFileAttributesW(temporary.c_str(), kept)) {
+    error = GetLastError();
+  }
   if (error == ERROR_SUCCESS &&
       !MoveFileExW(temporary.c_str(), target.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -101,12 +101,51 @@ bool ReadType(std::string_view token, std::int32_t& type) {
   return ec == std::errc{} && stop == end && !token.empty() && type >= 0 && type < kWaveformCount;
 }
 
+// Whether a decimal that from_chars read whole is below 1 in magnitude: the
+// power of ten of its first significant digit is negative. Out of a float's
+// range, that tells a value too small for a float from one too large.
+bool BelowOne(std::string_view decimal) {
+  std::size_t at = decimal.starts_with('-') ? 1 : 0;
+  long long power = 0;  // of the first significant digit
+  bool significant = false, point = false;
+  for (; at < decimal.size() && decimal[at] != 'e' && decimal[at] != 'E'; ++at) {
+    const char c = decimal[at];
+    if (c == '.') {
+      point = true;
+    } else if (!significant) {
+      if (point) --power;  // each place after the point, up to and with the digit
+      significant = c != '0';
+    } else if (!point) {
+      ++power;  // each further place before the point
+    }
+  }
+  if (!significant) return true;  // zero
+  // The exponent, held within a range far beyond any float's, where its sign
+  // alone decides.
+  long long exponent = 0;
+  bool negative = false;
+  if (at < decimal.size()) ++at;  // the 'e'
+  if (at < decimal.size() && (decimal[at] == '-' || decimal[at] == '+')) {
+    negative = decimal[at++] == '-';
+  }
+  for (; at < decimal.size(); ++at) {
+    exponent = std::min(exponent * 10 + (decimal[at] - '0'), 1'000'000'000'000LL);
+  }
+  return power + (negative ? -exponent : exponent) < 0;
+}
+
 // The float nearest the decimal, as a C compiler converts it; the fault, if
 // any, names the field.
 std::string ReadFloat(std::string_view token, const std::string& what, float& value) {
   const char* end = token.data() + token.size();
   const auto [stop, ec] = std::from_chars(token.data(), end, value);
   if (token.empty() || stop != end) return what + " as a decimal number";
+  // Too small even for the least subnormal: a compiler makes it zero, of the
+  // decimal's sign. Too large stays an error.
+  if (ec == std::errc::result_out_of_range && BelowOne(token)) {
+    value = token.starts_with('-') ? -0.0f : 0.0f;
+    return {};
+  }
   if (ec == std::errc::result_out_of_range) return what + " within the range of a float";
   if (ec != std::errc{}) return what + " as a decimal number";
   if (!std::isfinite(value)) return what + " as a finite decimal number, not NaN or infinity";

@@ -18,4 +18,11 @@ void StopPlayback();
 // empty when it could.
 const std::string& PlaybackFailure();
 
+// The output may still be opening when StartPlayback returns, and its
+// failure comes later, on another thread. That thread calls `wake`, which
+// must only make the program's loop call ShowPlaybackNews soon; that prints
+// the "no audio output" line then, as StartPlayback would have.
+void OnPlaybackNews(void (*wake)());
+void ShowPlaybackNews();
+
 }  // namespace quibbet

@@ -231,6 +231,35 @@ class AlsaOutput final : public LinuxOutput {
 
 }  // namespace
 
+bool AlsaDefaultIsPulse() {
+  snd_lib_error_set_handler(&IgnoreAlsaError);
+  if (snd_config_update() < 0) return false;
+  // "default" may name the plugin itself or lead to it through the slaves of
+  // converting plugins ("plug", "rate", ...); a few steps cover real setups.
+  std::string name = "default";
+  for (int step = 0; step < 8; ++step) {
+    snd_config_t* pcm = nullptr;
+    if (snd_config_search_definition(snd_config, "pcm", name.c_str(), &pcm) < 0) return false;
+    const char* type = nullptr;
+    const char* slave = nullptr;
+    snd_config_t* node = nullptr;
+    if (snd_config_search(pcm, "type", &node) >= 0) snd_config_get_string(node, &type);
+    const bool pulse = type != nullptr && std::strcmp(type, "pulse") == 0;
+    // A slave is a name, or a block with its own "pcm" name; "asym" names
+    // its playback side.
+    for (const char* key : {"slave.pcm", "slave", "playback.pcm"}) {
+      if (pulse || slave != nullptr || snd_config_search(pcm, key, &node) < 0) continue;
+      if (snd_config_get_string(node, &slave) < 0) slave = nullptr;
+    }
+    const std::string next = slave != nullptr ? slave : "";
+    snd_config_delete(pcm);
+    if (pulse) return true;
+    if (next.empty()) return false;
+    name = next;
+  }
+  return false;
+}
+
 std::unique_ptr<LinuxOutput> OpenAlsaOutput(std::string& reason) {
   auto out = std::make_unique<AlsaOutput>();
   reason = out->Open();

@@ -13,8 +13,15 @@ namespace quibbet {
 // allows, the output then stays open to the end of the process, so later
 // plays start without opening anything. pcm must stay unchanged until the
 // next DeviceSilence. Returns at once; empty when the sound is on its way,
-// otherwise why nothing plays, as one line.
+// otherwise why nothing plays, as one line. A platform that opens in the
+// background may return empty while the output opens: the sound then
+// starts from its first byte once it is open, or DeviceGaveUp says why not.
 std::string DevicePlay(std::span<const std::uint8_t> pcm);
+
+// Defined by the program's side, called by a platform that opens in the
+// background, on its own thread: the output for the last DevicePlay did not
+// open, for `reason` (one line). Not called when a DeviceSilence came first.
+void DeviceGaveUp(const std::string& reason);
 
 // Silences at once. Once it returns, nothing reads the pcm of the last
 // DevicePlay. Does nothing when nothing plays.

@@ -8,8 +8,9 @@
 
 namespace quibbet {
 
-// An open output stream, kept for the whole run. Play and Silence are called
-// from one thread, and follow the contract of DevicePlay and DeviceSilence.
+// An open output stream, kept for the whole run. Play and Silence are never
+// called at once (one lock orders them, whichever thread calls), and follow
+// the contract of DevicePlay and DeviceSilence.
 class LinuxOutput {
  public:
   virtual ~LinuxOutput() = default;
@@ -25,8 +26,14 @@ void RaiseFeedingThreadPriority();
 
 // A playback stream on the PulseAudio (or PipeWire) server the environment
 // names, never a server started for us. Null, with `reason` set, when there
-// is none.
-std::unique_ptr<LinuxOutput> OpenPulseOutput(std::string& reason);
+// is none; `no_answer` tells a server that took the connection and then
+// did not answer within a second.
+std::unique_ptr<LinuxOutput> OpenPulseOutput(std::string& reason, bool& no_answer);
+
+// ALSA's "default" device is the PulseAudio plugin, as the distributions set
+// it up where a sound server runs. Reading ALSA's configuration may run its
+// hooks, which may ask the server too, so this is no quicker than it.
+bool AlsaDefaultIsPulse();
 
 // ALSA's "default" device, for machines without a sound server. Null, with
 // `reason` set, when it cannot be opened at the sound's format.

@@ -103,6 +103,9 @@ class PulseOutput final : public LinuxOutput {
     return reason;
   }
 
+  // The server took the connection but did not answer in time.
+  bool timed_out() const { return timed_out_; }
+
   void Silence() override {
     pa_threaded_mainloop_lock(loop_);
     // Holding the lock means the write callback is not running; with
@@ -212,9 +215,10 @@ class PulseOutput final : public LinuxOutput {
 
 }  // namespace
 
-std::unique_ptr<LinuxOutput> OpenPulseOutput(std::string& reason) {
+std::unique_ptr<LinuxOutput> OpenPulseOutput(std::string& reason, bool& no_answer) {
   auto out = std::make_unique<PulseOutput>();
   reason = out->Open();
+  no_answer = out->timed_out();
   if (!reason.empty()) return nullptr;
   return out;
 }

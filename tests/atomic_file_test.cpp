@@ -48,6 +48,122 @@ TEST(WriteFileAtomically, NewFileGetsUmaskPermissionsNotPrivateOnes) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+// What a save does to the file it finds. Each case arranges the directory,
+// saves "new" to out.wav as the given user, and checks the reason, the file
+// that holds the bytes and its mode, that out.wav is still the link it was,
+// and that no temporary file is left.
+enum class Saver { Me, OrdinaryUser, Root };
+
+struct SaveCase {
+  const char* name;
+  void (*arrange)(const TempDir& dir);
+  Saver saver;
+  const char* error;    // "" for success
+  const char* file;     // the file the bytes went to, or that was kept
+  const char* content;  // what it holds afterwards
+  mode_t mode;          // its permission bits afterwards
+  const char* link;     // out.wav's link target afterwards, or null
+  std::vector<std::string> entries;
+};
+
+// Saves "new" to `path`, as an ordinary user in a child process when asked
+// and running as root: the error text, or "?" when the child failed.
+std::string Save(const std::string& path, Saver saver) {
+  if (saver != Saver::OrdinaryUser || ::geteuid() != 0) {
+    return WriteFileAtomically(path, {Bytes("new")}).error;
+  }
+  int fds[2];
+  if (::pipe(fds) != 0) return "?";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(1);
+    const std::string error = WriteFileAtomically(path, {Bytes("new")}).error;
+    ::_exit(::write(fds[1], error.data(), error.size()) == static_cast<ssize_t>(error.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string error;
+  char chunk[256];
+  for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) > 0;) {
+    error.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? error : "?";
+}
+
+void Old(const TempDir& dir, const std::string& name, mode_t mode) {
+  WriteFile(dir / name, "old");
+  ::chmod((dir / name).c_str(), mode);
+}
+
+TEST(WriteFileAtomically, RespectsTheFileItReplaces) {
+  const std::vector<SaveCase> cases = {
+      {"a private file stays private", [](const TempDir& d) { Old(d, "out.wav", 0600); },
+       Saver::Me, "", "out.wav", "new", 0600, nullptr, {"out.wav"}},
+      {"a shared file stays shared", [](const TempDir& d) { Old(d, "out.wav", 0664); },
+       Saver::Me, "", "out.wav", "new", 0664, nullptr, {"out.wav"}},
+      {"a write-protected file is refused, as cp refuses it",
+       [](const TempDir& d) {
+         ::chmod(d.path().c_str(), 0777);  // the directory alone would allow the rename
+         Old(d, "out.wav", 0444);
+       },
+       Saver::OrdinaryUser, "Permission denied", "out.wav", "old", 0444, nullptr, {"out.wav"}},
+      {"root replaces a write-protected file, which stays so",
+       [](const TempDir& d) { Old(d, "out.wav", 0444); },
+       Saver::Root, "", "out.wav", "new", 0444, nullptr, {"out.wav"}},
+      {"a link is followed and stays a link",
+       [](const TempDir& d) {
+         std::filesystem::create_directory(d / "sounds");
+         Old(d, "sounds/take.wav", 0640);
+         std::filesystem::create_symlink("sounds/take.wav", d / "out.wav");
+       },
+       Saver::Me, "", "sounds/take.wav", "new", 0640, "sounds/take.wav", {"out.wav", "sounds"}},
+      {"a chain of links is followed to its end",
+       [](const TempDir& d) {
+         Old(d, "take.wav", 0600);
+         std::filesystem::create_symlink("take.wav", d / "middle.wav");
+         std::filesystem::create_symlink("middle.wav", d / "out.wav");
+       },
+       Saver::Me, "", "take.wav", "new", 0600, "middle.wav", {"middle.wav", "out.wav", "take.wav"}},
+      {"a dangling link is created through",
+       [](const TempDir& d) { std::filesystem::create_symlink("made.wav", d / "out.wav"); },
+       Saver::Me, "", "made.wav", "new", 0644, "made.wav", {"made.wav", "out.wav"}},
+      {"a write-protected file behind a link is refused",
+       [](const TempDir& d) {
+         ::chmod(d.path().c_str(), 0777);
+         Old(d, "take.wav", 0444);
+         std::filesystem::create_symlink("take.wav", d / "out.wav");
+       },
+       Saver::OrdinaryUser, "Permission denied", "take.wav", "old", 0444, "take.wav",
+       {"out.wav", "take.wav"}},
+  };
+  const mode_t umask_before = ::umask(022);
+  for (const SaveCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.saver == Saver::Root && ::geteuid() != 0) continue;  // only root has the power
+    TempDir dir;
+    c.arrange(dir);
+    EXPECT_EQ(Save(dir / "out.wav", c.saver), c.error);
+    EXPECT_EQ(ReadFile(dir / c.file), c.content);
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / c.file).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    if (c.link != nullptr) {
+      EXPECT_EQ(std::filesystem::read_symlink(dir / "out.wav"), c.link);
+    }
+    EXPECT_EQ(dir.Entries(), c.entries);
+    if (std::filesystem::is_directory(dir / "sounds")) {
+      EXPECT_EQ(std::filesystem::directory_iterator(dir / "sounds")->path().filename(), "take.wav");
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sounds"),
+                              std::filesystem::directory_iterator()), 1);
+    }
+  }
+  ::umask(umask_before);
+}
+
 // Failures that root cannot bypass, each leaving the old state and no temp file.
 TEST(WriteFileAtomically, DirectoryInTheWayIsReportedAndLeftAlone) {
   TempDir dir;

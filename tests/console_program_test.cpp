@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -78,7 +79,8 @@ class PtyProgram {
  public:
   explicit PtyProgram(const std::string& dir,
                       const std::string& alsa_config = QUIBBET_SILENT_ALSA_CONF,
-                      const std::vector<std::string>& args = {}) {
+                      const std::vector<std::string>& args = {},
+                      const std::string& pulse_server = "unix:/dev/null/no-server") {
     int tty = -1;
     winsize size{40, 100, 0, 0};
     EXPECT_EQ(::openpty(&master_, &tty, nullptr, nullptr, &size), 0);
@@ -87,7 +89,7 @@ class PtyProgram {
     argv.insert(argv.end(), args.begin(), args.end());
     child_.emplace(argv,
                    test::Env{{"TERM", "xterm-256color"},
-                             {"PULSE_SERVER", "unix:/dev/null/no-server"},
+                             {"PULSE_SERVER", pulse_server},
                              {"ALSA_CONFIG_PATH", alsa_config}},
                    [&] {
                      ::login_tty(tty);
@@ -333,6 +335,71 @@ TEST(TerminalCare, QuitSignalsAndCrashesPutTheTerminalBack) {
     EXPECT_TRUE(program.SettingsRestored()) << strsignal(signal);
     EXPECT_NE(program.output().rfind("\x1b[<u"), std::string::npos) << strsignal(signal);
   }
+}
+
+// A sound server that took connections and then hung (a private PulseAudio,
+// stopped), with ALSA's default device going through it as distributions set
+// it up. The screen and keys work at once, Escape and SIGTERM end the program
+// at once while the output still opens, and the open gives up in one line.
+// The bounds are loose, for a loaded machine; the program used to take half
+// a minute.
+TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
+  TempDir server_dir;
+  const std::string socket = server_dir / "native";
+  const test::Env server_env = {{"HOME", server_dir.path()},
+                                {"XDG_RUNTIME_DIR", server_dir.path()},
+                                {"XDG_CONFIG_HOME", server_dir / "config"},
+                                {"PULSE_SERVER", ""}};
+  test::Child server({"pulseaudio", "--daemonize=no", "--use-pid-file=no",
+                      "--exit-idle-time=-1", "-n",
+                      "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
+                      "--load=module-null-sink sink_name=ci"},
+                     server_env);
+  test::Env client_env = server_env;
+  client_env["PULSE_SERVER"] = "unix:" + socket;
+  ASSERT_TRUE(test::WaitUntil(
+      [&] { return server.Poll() >= 0 || test::RunToEnd({"pactl", "info"}, client_env).status == 0; },
+      10000, 50));
+  ASSERT_LT(server.Poll(), 0) << "pulseaudio did not start";
+  test::WriteFile(server_dir / "asound.conf",
+                  "pcm.!default { type pulse server \"unix:" + socket + "\" }\n");
+  ::kill(server.pid(), SIGSTOP);
+
+  const auto elapsed_ms = [](auto since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+  };
+  for (const bool by_signal : {false, true}) {
+    for (const bool given_up : {false, true}) {
+      SCOPED_TRACE(std::string(by_signal ? "SIGTERM" : "Escape") +
+                   (given_up ? " after the open gave up" : " while the output opens"));
+      TempDir dir;
+      const auto start = std::chrono::steady_clock::now();
+      PtyProgram program(dir.path(), server_dir / "asound.conf", {}, "unix:" + socket);
+      ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
+      EXPECT_LT(elapsed_ms(start), 1000.0) << "the screen waited for the server";
+      if (given_up) {
+        ASSERT_TRUE(program.WaitFor("no audio output: no sound server (the PulseAudio server does "
+                                    "not answer) and no ALSA device ("))
+            << program.Escaped();
+        EXPECT_LT(elapsed_ms(start), 3000.0) << "the open gave up late";
+      }
+      const auto quit = std::chrono::steady_clock::now();
+      if (by_signal) {
+        ::kill(program.pid(), SIGTERM);
+      } else {
+        program.Send("\x1b");
+      }
+      const int status = program.WaitForExit(false);
+      EXPECT_LT(elapsed_ms(quit), 1000.0);
+      if (by_signal) {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+      } else {
+        EXPECT_EQ(status, 0);
+      }
+      EXPECT_TRUE(program.SettingsRestored());
+    }
+  }
+  ::kill(server.pid(), SIGCONT);
 }
 
 // ---------------------------------------------------------------------------

@@ -95,7 +95,7 @@ TEST(ParseParams, RefusesEveryBadInputAtItsPlaceSayingWhatWasExpected) {
        "1:8: expected fm of oscillator 0 as a finite decimal number, not NaN or infinity"},
       {"above float range", "{1, 1, 1, 3.5e38 },",
        "1:11: expected noise of oscillator 0 within the range of a float"},
-      {"below float range", "{1, 1e-50, 1, 1 },",
+      {"below the negative float range", "{1, -1e99999999999999999999, 1, 1 },",
        "1:5: expected detune of oscillator 0 within the range of a float"},
       {"hexadecimal", "{1, 0x1p3, 1, 1 },",
        "1:5: expected detune of oscillator 0 as a decimal number"},
@@ -136,6 +136,31 @@ void ExpectRoundTrip(const Patch& p) {
   Patch reopened;
   std::copy(std::begin(parsed.osc), std::end(parsed.osc), reopened.osc);
   ASSERT_EQ(EncodeParams(reopened), saved);
+}
+
+TEST(ParseParams, ATooSmallValueBecomesTheFloatACompilerGives) {
+  // Expected bits: what g++ makes of the same decimal as a float literal
+  // (it says "truncated to zero" where the bits are a zero of the sign).
+  const struct {
+    const char* decimal;
+    std::uint32_t bits;
+  } rows[] = {
+      {"1e-50", 0x00000000},
+      {"-1e-50", 0x80000000},
+      {"0.00000000000000000000000000000000000000000000000000001", 0x00000000},
+      {"-7e-46", 0x80000000},  // below half the least subnormal
+      {"7.1e-46", 0x00000001},  // above half: the least subnormal
+      {"-1e-45", 0x80000001},
+      {"1e-40", 0x000116c2},
+      {"1e-99999999999999999999", 0x00000000},
+      {"-0.0001e-9999", 0x80000000},
+  };
+  for (const auto& row : rows) {
+    const ParsedParams parsed =
+        Parse(std::string("{1, ") + row.decimal + ", 1, 1 },\n{1, 1, 1, 1 },\n");
+    ASSERT_EQ(Outcome(parsed), "ok") << row.decimal;
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(parsed.osc[0].detune), row.bits) << row.decimal;
+  }
 }
 
 TEST(ParseParams, SavingAnOpenedFileGivesTheSameBytes) {

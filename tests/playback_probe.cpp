@@ -5,10 +5,13 @@
 //   stop         StopPlayback()
 //   <n>ms        sleep n milliseconds
 //   save=<path>  write the PCM of the last render to path
+//   news         wait (up to 5 s) until an output that was opening has said
+//                it gave up, and show that, as the program's loop does
 // After each step it prints "@<step> <begin> <end>", CLOCK_MONOTONIC in
 // nanoseconds, the clock the test stamps its capture with.
 #include <time.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +36,17 @@ bool Save(const std::string& path) {
   return std::fclose(f) == 0 && ok;
 }
 
+// The loop's wake, as a flag the news step waits for.
+std::atomic<bool> woken{false};
+
+void WaitForNews() {
+  for (int ms = 0; ms < 5000 && !woken.exchange(false); ++ms) {
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  quibbet::ShowPlaybackNews();
+}
+
 bool Run(const std::string& step) {
   if (step == "render") {
     quibbet::RenderSound();
@@ -40,6 +54,8 @@ bool Run(const std::string& step) {
     quibbet::StartPlayback();
   } else if (step == "stop") {
     quibbet::StopPlayback();
+  } else if (step == "news") {
+    WaitForNews();
   } else if (step.starts_with("save=")) {
     return Save(step.substr(5));
   } else if (step.ends_with("ms")) {
@@ -55,6 +71,7 @@ bool Run(const std::string& step) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quibbet::OnPlaybackNews([] { woken = true; });
   for (int i = 1; i < argc; ++i) {
     const std::int64_t begin = NowNs();
     if (!Run(argv[i])) {

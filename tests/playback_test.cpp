@@ -261,15 +261,15 @@ INSTANTIATE_TEST_SUITE_P(Paths, PlaybackThroughServer, testing::Values(Path::Pul
                            return info.param == Path::Pulse ? "PulseAudio" : "Alsa";
                          });
 
-// The server goes away while the program runs: the next start says so in
-// one line, at once, and the program goes on; nothing hangs and nothing
-// reaches stderr.
+// The server goes away while the program runs: the next start returns at
+// once, says why in one line as soon as its new open fails, and the program
+// goes on; nothing hangs and nothing reaches stderr.
 TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
   PrivateServer server(Path::Pulse);
   ASSERT_NO_FATAL_FAILURE(server.Start());
   const std::string out =
-      server.Play({"render", "start", "600ms", "stop", "render", "start", "stop", "render", "start",
-                   "stop"},
+      server.Play({"render", "start", "600ms", "stop", "render", "start", "news", "stop", "render",
+                   "start", "news", "stop"},
                   [&] {
                     SleepMs(300);
                     server.StopServer();
@@ -278,12 +278,13 @@ TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
   ASSERT_EQ(reasons.size(), 2u) << out;
   EXPECT_LT(out.find("@600ms"), out.find("no audio output")) << "the first start played";
   const std::vector<Step> steps = StepsOf(out);
-  ASSERT_EQ(steps.size(), 11u) << out;  // every step ran, and the save
+  ASSERT_EQ(steps.size(), 13u) << out;  // every step ran, and the save
   for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
 }
 
-// No sound server and no usable card: every start reports why in one line on
-// stdout, fails fast, prints nothing on stderr, and the program goes on.
+// No sound server and no usable card: every start returns at once and its
+// open reports why in one line on stdout; nothing on stderr, and the program
+// goes on.
 TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   test::TempDir dir;
   test::WriteFile(dir / "asound.conf", "");  // ALSA without a "default" PCM, card or not
@@ -292,7 +293,8 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   for (const std::string& server : {"unix:" + dir / "missing", std::string()}) {
     SCOPED_TRACE(server);
     const test::Finished probe = test::RunToEnd(
-        {QUIBBET_PLAYBACK_PROBE, "render", "start", "stop", "render", "start", "stop"},
+        {QUIBBET_PLAYBACK_PROBE, "render", "start", "news", "stop", "render", "start", "news",
+         "stop"},
         {{"HOME", dir.path()},
          {"XDG_RUNTIME_DIR", dir.path()},
          {"PULSE_SERVER", server},
@@ -304,7 +306,7 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
     ASSERT_EQ(reasons.size(), 2u) << out;
     EXPECT_GT(reasons[0].size(), std::strlen("no audio output: ")) << out;
     const std::vector<Step> steps = StepsOf(out);
-    ASSERT_EQ(steps.size(), 6u) << out;  // every step ran
+    ASSERT_EQ(steps.size(), 8u) << out;  // every step ran
     for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
     // The line comes after the render's "Tone" line.
     EXPECT_LT(out.find("Tone = 10"), out.find("no audio output"));

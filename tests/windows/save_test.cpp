@@ -94,6 +94,12 @@ TEST_F(SaveTest, FailuresNameTheReasonAndLoseNothing) {
                             nullptr);
        },
        "import.txt", nullptr, {"import.txt"}},
+      {"read-only file",
+       [](const fs::path& dir) {
+         WriteAll(dir / "out.wav", "previous");
+         SetFileAttributesW((dir / "out.wav").wstring().c_str(), FILE_ATTRIBUTE_READONLY);
+       },
+       "out.wav", "Access is denied", {"out.wav"}},
   };
   for (const Failure& f : failures) {
     SCOPED_TRACE(f.name);
@@ -109,12 +115,28 @@ TEST_F(SaveTest, FailuresNameTheReasonAndLoseNothing) {
           << r.error;
     }
     EXPECT_EQ(Entries(), f.entries_after);
+    const std::wstring out = (dir_ / "out.wav").wstring();
+    const DWORD attributes = GetFileAttributesW(out.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      EXPECT_EQ(ReadAll(dir_ / "out.wav"), "previous");
+      SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
     if (held != INVALID_HANDLE_VALUE) {
       CloseHandle(held);
       held = INVALID_HANDLE_VALUE;
       EXPECT_EQ(ReadAll(dir_ / "import.txt"), "previous");
     }
   }
+}
+
+TEST_F(SaveTest, AHiddenFileStaysHidden) {
+  const fs::path path = dir_ / "import.txt";
+  WriteAll(path, "previous");
+  SetFileAttributesW(path.wstring().c_str(), FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_EQ(WriteFileAtomically(path.string(), {Bytes("new")}).error, "");
+  EXPECT_EQ(ReadAll(path), "new");
+  EXPECT_NE(GetFileAttributesW(path.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"import.txt"});
 }
 
 TEST_F(SaveTest, ReportIsOneLineNamingTheFile) {
