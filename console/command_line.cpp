@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/patch.hpp"
+#include "console/program_state.hpp"
 #include "output/param_load.hpp"
 
 #ifndef QUIBBET_VERSION
