@@ -32,7 +32,7 @@ c99="-std=c99 -Wall -Wextra -pedantic -Werror -ffp-contract=off -I$player"
 # refuse them ("Exec format error"), and qemu-i386 runs them there.
 run_i386() {
   if "$1" 2>/dev/null; then return 0; fi
-  qemu-i386 -L /usr/lib32 "$1"
+  qemu-i386 "$1"
 }
 
 case $build in
