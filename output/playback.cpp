@@ -35,9 +35,9 @@ void Report(const std::string& reason) {
 
 const std::string& PlaybackFailure() { return failure; }
 
-void StartPlayback() {
+void StartPlayback(const SampleBuffer& buffer) {
   DeviceSilence();  // callers stop first; be safe if not
-  Report(DevicePlay(sample_buffer.Pcm()));
+  Report(DevicePlay(buffer.Pcm()));
 }
 
 void DeviceGaveUp(const std::string& reason) {
