@@ -5,10 +5,18 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
-#include "engine/patch.hpp"
+#include "console/program_state.hpp"
+#include "engine/fast_renderer.hpp"
 #include "output/param_load.hpp"
+#include "output/wav_writer.hpp"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #ifndef QUIBBET_VERSION
 #error "the build passes the project's version as QUIBBET_VERSION"
@@ -41,6 +49,31 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
          std::fflush(stream) == 0;
 }
 
+// The WAV that F7 writes right after the program starts with this patch: the
+// first render from the start noise state. No screen, no sound, no Tone line.
+int RenderToFile(const Patch& start, const std::string& out) {
+  const auto buffer = std::make_unique<SampleBuffer>();
+  NoiseGenerator noise;
+  RenderFast(start, noise, *buffer);
+  if (out != "-") {
+    const FileResult written = WriteWave(out, *buffer);
+    if (written.ok()) return 0;
+    std::fprintf(stderr, "quibbet: %s: %s\n", out.c_str(), written.error.c_str());
+    return 2;
+  }
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);  // no CR before each LF byte
+#endif
+  const auto header = EncodeWavHeader();
+  const auto pcm = buffer->Pcm();
+  if (std::fwrite(header.data(), 1, header.size(), stdout) != header.size() ||
+      std::fwrite(pcm.data(), 1, pcm.size(), stdout) != pcm.size() || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "quibbet: standard output: %s\n", std::strerror(errno));
+    return 2;
+  }
+  return 0;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(std::span<const std::string_view> args) {
@@ -63,6 +96,17 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
     } else if (arg == "--version") {
       line.action = CommandLine::Action::Version;
       return line;
+    } else if (arg == "--render" || arg.starts_with("--render=")) {
+      if (arg == "--render") {
+        if (i + 1 == args.size()) {
+          return Refuse("--render needs a file name, or - for standard output" +
+                        std::string(kTryHelp));
+        }
+        line.render = std::string(args[++i]);
+      } else {
+        line.render = std::string(arg.substr(std::strlen("--render=")));
+      }
+      if (line.render->empty()) return Refuse("--render needs a file name, not ''");
     } else if (arg == "--tone" || arg.starts_with("--tone=")) {
       std::string_view value;
       if (arg == "--tone") {
@@ -87,6 +131,7 @@ std::string VersionText() { return "quibbet " QUIBBET_VERSION "\n"; }
 
 std::string HelpText() {
   return R"(Usage: quibbet [--tone N] [FILE]
+       quibbet --render OUT.wav [--tone N] [FILE]
 
 Shapes one short, decaying tone from two oscillators and a pitch, plays it
 at once, and keeps it as a WAV file or as two rows for an intro's
@@ -95,6 +140,9 @@ oscillator table. Driven by keys; a pipe or file of keys works too.
 Arguments:
   FILE        start with the oscillators saved in FILE by F8 (an import.txt)
   --tone N    start at pitch N, in semitones (default 10)
+  --render OUT.wav
+              write the sound F7 would save right after start to OUT.wav
+              (- for standard output) and exit: no screen, no sound
   -h, --help  show this help and exit
   --version   show the version and exit
 
@@ -114,7 +162,7 @@ Files written, to the current directory, each replacing the last:
   out.wav     7.0 s of 44.1 kHz 16-bit stereo PCM
   import.txt  one row {type, detune, fm, noise }, per oscillator
 
-Exit status: 0, or 2 for a bad command line or FILE.
+Exit status: 0, or 2 for a bad command line or FILE, or a failed --render.
 )";
 }
 
@@ -146,6 +194,7 @@ std::optional<int> StartFromCommandLine(int argc, const char* const* argv) {
     std::copy(std::begin(loaded.osc), std::end(loaded.osc), patch.osc);
   }
   if (line.tone) patch.tone = *line.tone;
+  if (line.render) return RenderToFile(patch, *line.render);
   return std::nullopt;
 }
 

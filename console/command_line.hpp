@@ -1,6 +1,6 @@
-// The command line: an optional patch file to open, a starting pitch, help
-// and version. Read before anything else starts, so a bad one is refused
-// before the terminal changes or a sound plays.
+// The command line: an optional patch file to open, a starting pitch, a
+// render straight to a WAV file, help and version. Read before anything else
+// starts, so a bad one is refused before the terminal changes or a sound plays.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@ struct CommandLine {
   Action action = Action::Run;
   std::optional<std::string> file;  // rows saved by F8, to start from
   std::optional<std::int32_t> tone;
+  std::optional<std::string> render;  // --render OUT: "-" is standard output
   std::string error;  // for Refuse: the one line to show, without its line end
 };
 
@@ -28,8 +29,8 @@ std::string HelpText();
 std::string VersionText();
 
 // Reads the command line and sets the global patch from it. When the program
-// must end at once (help, version, a bad command line or FILE) it has printed
-// what it had to and this returns the exit status.
+// must end at once (help, version, --render, a bad command line or FILE) it
+// has printed or written what it had to and this returns the exit status.
 std::optional<int> StartFromCommandLine(int argc, const char* const* argv);
 
 }  // namespace quibbet

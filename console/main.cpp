@@ -8,6 +8,7 @@
 #include "console/key_input.hpp"
 #include "console/keyboard.hpp"
 #include "console/main_loop.hpp"
+#include "console/program_state.hpp"
 #include "console/screen.hpp"
 #include "console/terminal.hpp"
 #include "engine/renderer.hpp"
@@ -22,9 +23,9 @@ const Actions kProgramActions = {
     .draw_screen = DrawScreen,
     .stop_playback = StopPlayback,
     .render_sound = RenderSound,
-    .start_playback = StartPlayback,
-    .save_wave = [] { SaveWave("out.wav"); },
-    .save_param = [] { SaveParam("import.txt"); },
+    .start_playback = [] { StartPlayback(sample_buffer); },
+    .save_wave = [] { SaveWave("out.wav", sample_buffer); },
+    .save_param = [] { SaveParam("import.txt", patch); },
 };
 
 KeysDown DownKeys(const Keyboard& keyboard) {
@@ -41,7 +42,7 @@ int Run() {
                                               : KeySource::Script);
 
   RenderSound();
-  StartPlayback();
+  StartPlayback(sample_buffer);
   DrawScreen();
   // The first screen wipes the start-up lines; a user hearing nothing must
   // still see why.

@@ -1,6 +1,6 @@
 #include "console/main_loop.hpp"
 
-#include "engine/patch.hpp"
+#include "console/program_state.hpp"
 
 namespace quibbet {
 namespace {

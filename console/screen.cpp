@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "console/program_state.hpp"
 #include "console/terminal.hpp"
 
 namespace quibbet {

@@ -29,8 +29,4 @@ struct Patch {
   };
 };
 
-// The one patch the user edits, and the oscillator the edit keys act on.
-extern Patch patch;
-extern std::int32_t stick;
-
 }  // namespace quibbet

@@ -38,16 +38,10 @@ struct SampleBuffer {
 // The 16-bit sample for one limiter input; a NaN becomes 0.
 std::int16_t LimitToPcm(float value);
 
-// The straightforward render: each step done literally, one frame at a time.
-// Pure: no I/O, no allocation. Advances noise by two steps per frame.
+// The straightforward render, one frame at a time: the player's
+// (quibbet_render), its samples stored little-endian. The whole buffer is
+// cleared first. Pure: no I/O, no allocation. Advances noise by two steps per
+// frame.
 void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer);
-
-// Process-wide state of the program.
-extern NoiseGenerator noise_generator;
-extern SampleBuffer sample_buffer;
-
-// Renders the global patch into the global buffer with RenderFast and
-// prints "Tone = %d".
-void RenderSound();
 
 }  // namespace quibbet

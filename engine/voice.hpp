@@ -1,20 +1,20 @@
-// The sound primitives: waveforms, pitch to phase increment, and the noise source.
-//
-// Arithmetic is double precision; every rounding to single precision is an
-// explicit cast, because the output must be identical on every compiler.
+// The sound primitives: waveforms, pitch to phase increment, and the noise
+// source. They are the player's (player/quibbet_player.c), the one synthesis
+// that the program, its tests and programs that embed the player share.
 #pragma once
 
 #include <bit>
 #include <cstdint>
 
 #include "engine/patch.hpp"
+#include "player/quibbet_player.h"
 
 namespace quibbet {
 
 // pi rounded to single precision, then used as a double.
 inline constexpr double kPi = static_cast<double>(static_cast<float>(3.14159265358979323846));
 
-// The sine of the sound (engine/sine.cpp): the double nearest the true sine
+// The sine of the sound (quibbet_sine): the double nearest the true sine
 // of x, rounded to float; NaN for NaN and +-inf. It is the program's own,
 // not the C library's, so that every platform renders the same bytes.
 float Sine(float x);
@@ -44,17 +44,14 @@ struct NoiseGenerator {
   std::uint32_t s1 = 1;
   std::uint32_t s2 = 234567;
 
-  // One value in [-1, 1), a multiple of 2^-15.
+  // One value in [-1, 1), a multiple of 2^-15: the player's step, inline.
   float Step() {
-    const std::uint32_t a = s1 + s2;  // unsigned: wraps modulo 2^32
-    const std::uint32_t b = s2 + s0;
-    const std::uint32_t c = s0 + a;
-    s1 = a;
-    s2 = b;
-    s0 = c;
-    // C++20 defines the conversion as modulo and >> on negatives as arithmetic.
-    const std::int32_t top = static_cast<std::int32_t>(a) >> 16;
-    return static_cast<float>(top * 0x1p-15);  // exact: top has 16 bits
+    quibbet_noise state{s0, s1, s2};
+    const float value = quibbet_noise_step(&state);
+    s0 = state.s0;
+    s1 = state.s1;
+    s2 = state.s2;
+    return value;
   }
 
   friend bool operator==(const NoiseGenerator&, const NoiseGenerator&) = default;

@@ -39,8 +39,8 @@ FileResult WriteParams(const std::string& file_name, const Patch& p) {
   return WriteFileAtomically(file_name, {bytes});
 }
 
-void SaveParam(const std::string& file_name) {
-  ReportSaveFailure(file_name, WriteParams(file_name, patch));
+void SaveParam(const std::string& file_name, const Patch& p) {
+  ReportSaveFailure(file_name, WriteParams(file_name, p));
 }
 
 }  // namespace quibbet

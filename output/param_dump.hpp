@@ -14,7 +14,7 @@ std::string EncodeParams(const Patch& p);
 
 FileResult WriteParams(const std::string& file_name, const Patch& p);
 
-// Saves the global patch's oscillators; a failure is reported as one line.
-void SaveParam(const std::string& file_name);
+// Saves the patch's oscillators; a failure is reported as one line.
+void SaveParam(const std::string& file_name, const Patch& p);
 
 }  // namespace quibbet

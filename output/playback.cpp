@@ -17,9 +17,9 @@ std::string failure;  // empty while the last start could play
 
 const std::string& PlaybackFailure() { return failure; }
 
-void StartPlayback() {
+void StartPlayback(const SampleBuffer& buffer) {
   DeviceSilence();  // callers stop first; be safe if not
-  failure = DevicePlay(sample_buffer.Pcm());
+  failure = DevicePlay(buffer.Pcm());
   if (failure.empty()) return;
   std::printf("no audio output: %s\n", failure.c_str());
   std::fflush(stdout);

@@ -3,14 +3,17 @@
 
 #include <string>
 
+#include "engine/renderer.hpp"
+
 namespace quibbet {
 
-// Hands the PCM of sample_buffer to the default output and returns at once;
-// the device plays it to the end on its own. When no device can be opened,
-// prints one line "no audio output: <reason>" and the program carries on.
-void StartPlayback();
+// Hands the buffer's PCM to the default output and returns at once; the
+// device plays it to the end on its own and reads the buffer until
+// StopPlayback. When no device can be opened, prints one line
+// "no audio output: <reason>" and the program carries on.
+void StartPlayback(const SampleBuffer& buffer);
 
-// Silences the sound at once; afterwards nothing reads sample_buffer.
+// Silences the sound at once; afterwards nothing reads the buffer.
 // Does nothing when no playback is open.
 void StopPlayback();
 

@@ -36,8 +36,8 @@ FileResult WriteWave(const std::string& file_name, const SampleBuffer& buffer) {
   return WriteFileAtomically(file_name, {header, buffer.Pcm()});
 }
 
-void SaveWave(const std::string& file_name) {
-  ReportSaveFailure(file_name, WriteWave(file_name, sample_buffer));
+void SaveWave(const std::string& file_name, const SampleBuffer& buffer) {
+  ReportSaveFailure(file_name, WriteWave(file_name, buffer));
 }
 
 }  // namespace quibbet

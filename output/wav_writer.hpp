@@ -19,7 +19,7 @@ std::array<std::uint8_t, kWavHeaderBytes> EncodeWavHeader();
 // Writes the header and the buffer's PCM to `file_name`, replacing it atomically.
 FileResult WriteWave(const std::string& file_name, const SampleBuffer& buffer);
 
-// Saves the last render; a failure is reported as one line and the program goes on.
-void SaveWave(const std::string& file_name);
+// Saves a render; a failure is reported as one line and the program goes on.
+void SaveWave(const std::string& file_name, const SampleBuffer& buffer);
 
 }  // namespace quibbet

@@ -26,6 +26,7 @@ std::string Outcome(const std::vector<std::string_view>& args) {
   std::string out = "run";
   if (line.file) out += " file=" + *line.file;
   if (line.tone) out += " tone=" + std::to_string(*line.tone);
+  if (line.render) out += " render=" + *line.render;
   return out;
 }
 
@@ -43,6 +44,11 @@ TEST(ParseCommandLine, EachArgumentMeansWhatTheHelpSays) {
       {{"--tone=2147483647"}, "run tone=2147483647"},
       {{"-"}, "run file=-"},
       {{"--", "--tone"}, "run file=--tone"},
+      {{"--render", "out.wav"}, "run render=out.wav"},
+      {{"a.txt", "--render=-", "--tone", "3"}, "run file=a.txt tone=3 render=-"},
+      {{"--render", "-", "-"}, "run file=- render=-"},
+      {{"--render"}, "quibbet: --render needs a file name, or - for standard output; try 'quibbet --help'"},
+      {{"--render="}, "quibbet: --render needs a file name, not ''"},
       {{"-h"}, "help"},
       {{"a.txt", "--help", "--bogus"}, "help"},
       {{"--version"}, "version"},

@@ -635,6 +635,49 @@ TEST(CommandLine, ABadFileOnATerminalLeavesTheTerminalAlone) {
   EXPECT_TRUE(program.SettingsRestored());
 }
 
+TEST(CommandLine, RenderWritesTheStartsWaveOnlyToItsFileOrStandardOutput) {
+  TempDir dir;
+  test::WriteFile(dir / "saved.txt", "{2, 1.013000, -0.100000, 0.030000 },\r\n"
+                                     "{0, 0.987000, 2.799999, -0.000000 },\r\n");
+  Patch compiled;
+  compiled.tone = -5;
+  compiled.osc[0] = {SQR, 1.013000f, -0.100000f, 0.030000f};
+  compiled.osc[1] = {SAW, 0.987000f, 2.799999f, -0.000000f};
+  TempDir library;
+  static SampleBuffer buffer;
+  NoiseGenerator noise;
+  RenderReference(compiled, noise, buffer);
+  ASSERT_TRUE(WriteWave(library / "want.wav", buffer).ok());
+  const std::string want = ReadFile(library / "want.wav");
+
+  const std::string saved = dir / "saved.txt";
+  for (const std::string& out : {dir / "out.wav", std::string("-")}) {
+    const test::Finished f =
+        test::RunToEnd({QUIBBET_BINARY, "--render", out, "--tone", "-5", saved}, kNoAudioEnv);
+    EXPECT_TRUE(ExitedWith(f.status, 0)) << out;
+    EXPECT_EQ(f.err, "") << out;
+    EXPECT_TRUE((out == "-" ? f.out : ReadFile(out)) == want) << out << " differs";
+    if (out != "-") {
+      EXPECT_EQ(f.out, "") << "no Tone line, no screen";
+    }
+  }
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.wav", "saved.txt"}));
+
+  // On a terminal: nothing sent to it, nothing changed.
+  PtyProgram program(dir.path(), QUIBBET_SILENT_ALSA_CONF, {"--render", "tty.wav"});
+  EXPECT_TRUE(ExitedWith(program.WaitForExit(false), 0));
+  EXPECT_EQ(program.output(), "");
+  EXPECT_TRUE(program.SettingsRestored());
+
+  // Failures: one line, status 2, and nothing left behind.
+  const test::Finished missing =
+      test::RunToEnd({QUIBBET_BINARY, "--render", dir / "no/out.wav"}, kNoAudioEnv);
+  EXPECT_TRUE(ExitedWith(missing.status, 2));
+  EXPECT_EQ(missing.err, "quibbet: " + dir / "no/out.wav" + ": No such file or directory\n");
+  EXPECT_EQ(RunCommand(QUIBBET_BINARY " --render - 2>&1 >/dev/full; echo $?"),
+            "quibbet: standard output: No space left on device\n2\n");
+}
+
 TEST(CommandLine, HelpAndVersionGoToStandardOutputWithStatusZero) {
   const struct {
     const char* arg;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "console/screen.hpp"
-#include "engine/patch.hpp"
+#include "console/program_state.hpp"
 
 namespace quibbet {
 namespace {

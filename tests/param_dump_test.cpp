@@ -70,18 +70,17 @@ TEST(SaveParam, WritesTheCurrentPatchAndReplacesTheFile) {
   test::TempDir dir;
   const std::string path = dir / "import.txt";
   test::WriteFile(path, std::string(1000, 'x'));
-  patch = Patch{};
-  patch.osc[1].detune = 2.0f;  // an edit not yet rendered is still saved
+  Patch patch;
+  patch.osc[1].detune = 2.0f;
   testing::internal::CaptureStdout();
-  SaveParam(path);
+  SaveParam(path, patch);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(test::ReadFile(path),
             "{1, 1.010000, 2.500000, 0.000000 },\r\n"
             "{1, 2.000000, 2.799999, 0.000000 },\r\n");
-  patch = Patch{};
 
   testing::internal::CaptureStdout();
-  SaveParam(dir / "missing/import.txt");
+  SaveParam(dir / "missing/import.txt", patch);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             dir / "missing/import.txt" + ": No such file or directory\n");
 }

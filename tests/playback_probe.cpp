@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/renderer.hpp"
+#include "console/program_state.hpp"
 #include "output/playback.hpp"
 
 namespace {
@@ -37,7 +37,7 @@ bool Run(const std::string& step) {
   if (step == "render") {
     quibbet::RenderSound();
   } else if (step == "start") {
-    quibbet::StartPlayback();
+    quibbet::StartPlayback(quibbet::sample_buffer);
   } else if (step == "stop") {
     quibbet::StopPlayback();
   } else if (step.starts_with("save=")) {

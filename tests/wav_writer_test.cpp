@@ -65,17 +65,17 @@ TEST(WaveFile, DefaultRenderIsHeaderThenPcmMatchesGoldenHashAndReadsStrictly) {
 
 TEST(WaveFile, SaveWaveReplacesTheFileOrReportsWhyNot) {
   TempDir dir;
-  std::memcpy(sample_buffer.values, DefaultRender().values, sizeof sample_buffer.values);
+  const SampleBuffer& render = DefaultRender();
   const std::string path = dir / "out.wav";
   test::WriteFile(path, "an older, different file");
   testing::internal::CaptureStdout();
-  SaveWave(path);
+  SaveWave(path, render);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(ReadFile(path).size(), kWavFileBytes);
 
   std::filesystem::create_directory(dir / "taken");
   testing::internal::CaptureStdout();
-  SaveWave(dir / "taken");
+  SaveWave(dir / "taken", render);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), dir / "taken" + ": Is a directory\n");
 }
 

@@ -1,0 +1,24 @@
+// The program's state: the patch the user edits, the oscillator the edit
+// keys act on, the noise state that runs on from render to render, and the
+// buffer the last render lives in. The engine only computes; this side of
+// the program owns and prints.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/patch.hpp"
+#include "engine/renderer.hpp"
+#include "engine/voice.hpp"
+
+namespace quibbet {
+
+extern Patch patch;
+extern std::int32_t stick;
+extern NoiseGenerator noise_generator;
+extern SampleBuffer sample_buffer;
+
+// Prints "Tone = %d" for the patch, then renders it into sample_buffer with
+// RenderFast.
+void RenderSound();
+
+}  // namespace quibbet
