@@ -50,7 +50,7 @@ $dpkg --root="$root" -i "$program" "$player" >"$work/dpkg.log" 2>&1 ||
   fail "dpkg -i: $(cat "$work/dpkg.log")"
 
 [ "$("$root/usr/bin/quibbet" --version)" = "quibbet $version" ] || fail "the packaged --version is wrong"
-man_page_renders "$root/usr/share/man/man1/quibbet.1.gz"
+man_page_matches "$root/usr/share/man/man1/quibbet.1.gz" "$root/usr/bin/quibbet"
 pc=$(find "$root/usr/lib" -name quibbet-player.pc)
 [ -n "$pc" ] || fail "libquibbet-player-dev has no quibbet-player.pc"
 export PKG_CONFIG_PATH="$(dirname "$pc")"

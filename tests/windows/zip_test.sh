@@ -1,7 +1,8 @@
 #!/bin/sh
 # The zip of `make windows-zip` as a Windows user gets it: exactly the
 # program, README.txt and LICENSE.txt in one folder named after the version,
-# both texts with CR LF line ends only, and a program that runs from there.
+# both texts with CR LF line ends only, and a program that runs from there
+# and renders a sound.
 # usage: zip_test.sh <wine-run> <wine-prefix> <zip> <version>
 set -eu
 run=$1 prefix=$2 zip=$3 version=$4
@@ -33,4 +34,8 @@ got=$("$run" "$prefix" "$exe" --version | tr -d '\r')
 [ "$got" = "quibbet $version" ] || { echo "--version printed '$got'"; exit 1; }
 "$run" "$prefix" "$exe" --help | tr -d '\r' | grep -q '^Usage: quibbet ' ||
   { echo "--help printed no usage line"; exit 1; }
+"$run" "$prefix" "$exe" --render "Z:$work/boom.wav" --tone 3 || { echo "--render failed"; exit 1; }
+# The bytes are the Linux build's (SameBytesAsLinux); here, that it is the WAV.
+[ "$(stat -c %s "$work/boom.wav")" -eq 1234844 ] && [ "$(head -c 4 "$work/boom.wav")" = RIFF ] ||
+  { echo "--render wrote no 7 s WAV"; exit 1; }
 echo "$name.zip: $(stat -c %s "$zip") bytes; quibbet.exe runs from it"
