@@ -8,6 +8,7 @@ BENCH_ARGS  ?=
 LATENCY_ARGS ?=
 
 .PHONY: all deps configure build run test bench corpus verify-sine latency windows test-windows clean
+.PHONY: player-proof player-hashes player-size
 
 all: build
 
@@ -72,6 +73,28 @@ windows: deps $(WIN_DIR)/CMakeCache.txt
 test-windows: build windows
 	cmake --build $(WIN_DIR) -j $(JOBS)
 	tests/wine/ctest $(WIN_DIR) --output-on-failure -j $(JOBS)
+
+# ---- The embeddable player (player/).
+# Its PCM against the program's for 10,000 random patches (ctest runs 1,000).
+player-proof: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target player_proof
+	seq 0 1000 9000 | xargs -P $(JOBS) -I{} $(BUILD_DIR)/tests/player_proof {} 1000
+
+# The renders' hash from every compiler, flag set and target, and from an x87
+# build, which is not expected to match.
+player-hashes: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target player_hash
+	@echo "this machine's build: $$($(BUILD_DIR)/tests/player_hash)"
+	@for b in gcc-O0 gcc-O2 gcc-O3-native clang-O0 clang-O2 clang-O3-native g++-O2 i686 \
+	          aarch64 mingw-x86_64 wasm32; do \
+	  tests/players/build_hash.sh $$b $(BUILD_DIR)/tests/players $(BUILD_DIR)/tests/player_hash \
+	    || exit 1; done
+	@echo "x87 (-m32, no SSE arithmetic): $$(tests/players/build_hash.sh x87 $(BUILD_DIR)/tests/players)"
+
+# Bytes of code and constants of the player at -Os, per target.
+player-size: deps
+	tests/players/player_size.sh $(BUILD_DIR)/player-size
+# ---- end of the player
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR)

@@ -15,6 +15,7 @@
 #include "engine/sine_constants.hpp"
 #include "player/quibbet_player.h"
 #include "player_compare.hpp"
+#include "player_hash.h"
 
 // The player's source once more, in a namespace of its own, so that its
 // constants can be read. The header is included above, so this includes only
@@ -110,6 +111,22 @@ TEST(Player, GoldenPatchesAndFiveRendersSharingOneNoiseStateGiveTheProgramsBytes
       ASSERT_EQ(player_noise.s2, program_noise.s2);
     }
   }
+}
+
+// The hash every cross build of the player must print (tests/players) is
+// the program's.
+TEST(Player, TheCrossBuildsHashIsTheProgramsToo) {
+  std::uint64_t hash = 14695981039346656037u;
+  NoiseGenerator noise;
+  for (const quibbet_hash_render& r : kQuibbetHashRenders) {
+    Patch p;
+    p.tone = r.tone;
+    for (int o = 0; o < 2; ++o)
+      p.osc[o] = {r.osc[o].type, r.osc[o].detune, r.osc[o].fm, r.osc[o].noise};
+    for (const std::uint8_t byte : ProgramPcm(p, noise)) hash = (hash ^ byte) * 1099511628211u;
+  }
+  EXPECT_EQ(hash, quibbet_hash_renders());
+  std::printf("the renders' hash: %016llx\n", static_cast<unsigned long long>(hash));
 }
 
 TEST(Player, PlayInAnyBlockSizesGivesTheRendersBytes) {
