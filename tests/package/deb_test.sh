@@ -53,7 +53,12 @@ $dpkg --root="$root" -i "$program" "$player" >"$work/dpkg.log" 2>&1 ||
 man_page_matches "$root/usr/share/man/man1/quibbet.1.gz" "$root/usr/bin/quibbet"
 pc=$(find "$root/usr/lib" -name quibbet-player.pc)
 [ -n "$pc" ] || fail "libquibbet-player-dev has no quibbet-player.pc"
-export PKG_CONFIG_PATH="$(dirname "$pc")"
+# The packages' paths are under /usr, which pkg-config leaves out of its
+# answers unless told; here they are in the throwaway root.
+export PKG_CONFIG_LIBDIR="$(dirname "$pc")" PKG_CONFIG_SYSROOT_DIR="$root" \
+  PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 PKG_CONFIG_ALLOW_SYSTEM_LIBS=1
+[ "$(pkg-config --variable=prefix quibbet-player)" = "$root/usr" ] ||
+  fail "quibbet-player.pc: the prefix is not /usr"
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -pedantic -Werror -ffp-contract=off -I"$client_dir" \
   "$client_dir/main.c" $(pkg-config --cflags --libs quibbet-player) -o "$work/client" ||

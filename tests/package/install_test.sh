@@ -43,8 +43,8 @@ $expected"
 [ "$("$root/bin/quibbet" --version)" = "quibbet $version" ] || fail "the installed --version is wrong"
 man_page_matches "$root/share/man/man1/quibbet.1.gz" "$root/bin/quibbet"
 
-# pkg-config, as a Makefile would use it; the .pc file is found by path.
-export PKG_CONFIG_PATH="$root/lib/pkgconfig"
+# pkg-config, as a Makefile would use it, on the staged tree.
+export PKG_CONFIG_PATH="$root/lib/pkgconfig" PKG_CONFIG_SYSROOT_DIR="$dest"
 [ "$(pkg-config --modversion quibbet-player)" = "$version" ] || fail "pkg-config: wrong version"
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -pedantic -Werror -ffp-contract=off -I"$client_dir" \
