@@ -55,7 +55,8 @@ pc=$(find "$root/usr/lib" -name quibbet-player.pc)
 [ -n "$pc" ] || fail "libquibbet-player-dev has no quibbet-player.pc"
 # The packages' paths are under /usr, which pkg-config leaves out of its
 # answers unless told; here they are in the throwaway root.
-export PKG_CONFIG_LIBDIR="$(dirname "$pc")" PKG_CONFIG_SYSROOT_DIR="$root" \
+PKG_CONFIG_LIBDIR=$(dirname "$pc")
+export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR="$root" \
   PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 PKG_CONFIG_ALLOW_SYSTEM_LIBS=1
 [ "$(pkg-config --variable=prefix quibbet-player)" = "$root/usr" ] ||
   fail "quibbet-player.pc: the prefix is not /usr"
