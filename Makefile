@@ -111,4 +111,32 @@ player-size: deps
 # ---- end of the player
 
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR)
+
+# ---- Installing and packaging ----------------------------------------------
+# `make install` and `make uninstall` honour PREFIX and DESTDIR; the install
+# is recorded in $(BUILD_DIR), and the uninstall removes exactly that.
+PREFIX  ?= /usr/local
+PKG_DIR ?= build-package
+
+.PHONY: install uninstall package windows-zip
+
+install: build
+	scripts/install $(BUILD_DIR) $(PREFIX)
+
+uninstall:
+	scripts/uninstall $(BUILD_DIR)
+
+# The Debian packages, from a release build for /usr that builds only what
+# they hold, checked by lintian: $(PKG_DIR)/quibbet_VERSION_ARCH.deb and
+# $(PKG_DIR)/libquibbet-player-dev_VERSION_ARCH.deb.
+package: deps
+	cmake -S . -B $(PKG_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON $(CMAKE_FLAGS)
+	cmake --build $(PKG_DIR) -j $(JOBS) --target quibbet_packaged
+	cd $(PKG_DIR) && cpack
+	lintian --fail-on error $(PKG_DIR)/*.deb
+
+# $(WIN_DIR)/quibbet-VERSION-windows-x86_64.zip: quibbet.exe, README.txt, LICENSE.txt.
+windows-zip: windows
+	cmake --build $(WIN_DIR) -j $(JOBS) --target windows_zip

@@ -131,7 +131,7 @@ std::string VersionText() { return "quibbet " QUIBBET_VERSION "\n"; }
 
 std::string HelpText() {
   return R"(Usage: quibbet [--tone N] [FILE]
-       quibbet --render OUT.wav [--tone N] [FILE]
+   or: quibbet --render OUT.wav [--tone N] [FILE]
 
 Shapes one short, decaying tone from two oscillators and a pitch, plays it
 at once, and keeps it as a WAV file or as two rows for an intro's
@@ -141,8 +141,8 @@ Arguments:
   FILE        start with the oscillators saved in FILE by F8 (an import.txt)
   --tone N    start at pitch N, in semitones (default 10)
   --render OUT.wav
-              write the sound F7 would save right after start to OUT.wav
-              (- for standard output) and exit: no screen, no sound
+                    write the sound F7 would save right after start to OUT.wav
+                    (- for standard output) and exit: no screen, no sound
   -h, --help  show this help and exit
   --version   show the version and exit
 

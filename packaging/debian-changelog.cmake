@@ -1,0 +1,56 @@
+# Writes CHANGELOG.md as a Debian changelog, the form the packages'
+# changelog.gz must have: one entry per released version, its items as
+# the entry's lines. Run as: cmake -DIN=CHANGELOG.md -DOUT=changelog
+# -DPACKAGE=quibbet -DMAINTAINER="Name <address>" -P debian-changelog.cmake
+file(STRINGS "${IN}" lines)
+
+# Debian wants the day of the week in each entry's date (RFC 5322).
+function(rfc5322_date iso out)
+  string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" _ "${iso}")
+  set(y ${CMAKE_MATCH_1})
+  math(EXPR m "${CMAKE_MATCH_2}")
+  math(EXPR d "${CMAKE_MATCH_3}")
+  # Sakamoto's day of the week: 0 is Sunday.
+  set(t 0 3 2 5 0 3 5 1 4 6 2 4)
+  math(EXPR i "${m} - 1")
+  list(GET t ${i} ti)
+  if(m LESS 3)
+    math(EXPR y "${y} - 1")
+  endif()
+  math(EXPR w "(${y} + ${y} / 4 - ${y} / 100 + ${y} / 400 + ${ti} + ${d}) % 7")
+  set(days Sun Mon Tue Wed Thu Fri Sat)
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(GET days ${w} day)
+  list(GET months ${i} month)
+  string(SUBSTRING "${iso}" 0 4 year)
+  string(SUBSTRING "${iso}" 8 2 dd)
+  set(${out} "${day}, ${dd} ${month} ${year} 00:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
+set(text "")
+set(version "")
+macro(close_entry)
+  if(version)
+    string(APPEND text "\n -- ${MAINTAINER}  ${date}\n\n")
+  endif()
+endmacro()
+
+foreach(line IN LISTS lines)
+  if(line MATCHES "^## \\[([0-9][^]]*)\\] - ([0-9-]+)")
+    close_entry()
+    set(version ${CMAKE_MATCH_1})
+    rfc5322_date(${CMAKE_MATCH_2} date)
+    string(APPEND text "${PACKAGE} (${version}) unstable; urgency=medium\n\n")
+  elseif(line MATCHES "^## ")
+    # Unreleased changes are in no package.
+    close_entry()
+    set(version "")
+  elseif(version AND line MATCHES "^- (.*)")
+    string(APPEND text "  * ${CMAKE_MATCH_1}\n")
+  elseif(version AND line MATCHES "^  +(.*)")
+    string(APPEND text "    ${CMAKE_MATCH_1}\n")
+  endif()
+endforeach()
+close_entry()
+string(STRIP "${text}" text)
+file(WRITE "${OUT}" "${text}\n")
