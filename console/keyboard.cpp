@@ -2,16 +2,18 @@
 // held state; the others give only key events, which are spent one per pass.
 #include "console/keyboard.hpp"
 
+#include <limits>
+
 namespace quibbet {
 namespace {
 
 std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
 
-// A replay (F5 and Space alike) or a save costs far more than a pass: a
-// replay waits about 100 ms for the sound device to close. A terminal's
-// auto-repeat, 25 to 40 events a second, then outruns the loop, and a key
-// held for two seconds went on replaying for five after it was let go, with
-// Escape waiting behind. Doing such an action twice in a row adds nothing
+// A replay (F5 and Space alike) or a save costs far more than a pass: it
+// renders seven seconds of sound or writes a file. A terminal's auto-repeat,
+// 25 to 40 events a second, can then outrun the loop, and a held key would go
+// on acting long after it was let go, with Escape waiting behind. Doing such
+// an action twice in a row adds nothing
 // (the same sound restarts, the same file is written again), so a run of
 // them waiting in the queue acts once. Edits, selections and the order of
 // different actions are never touched.
@@ -29,12 +31,17 @@ bool Keyboard::reports_releases() const { return source_ == KeySource::Releasing
 
 bool Keyboard::Full() const { return queue_size_ == kQueueCapacity; }
 
-void Keyboard::Feed(const Decoded& event) {
-  if (event.kind == Decoded::Kind::FocusOut) {
+std::size_t Keyboard::Room() const {
+  if (reports_releases()) return std::numeric_limits<std::size_t>::max();
+  return kQueueCapacity - queue_size_;
+}
+
+void Keyboard::Feed(const KeyEvent& event) {
+  if (event.kind == KeyEvent::Kind::FocusLost) {
     ReleaseAll();
     return;
   }
-  if (event.kind != Decoded::Kind::KeyEvent || Index(event.key) >= kKeyCount) return;
+  if (event.kind != KeyEvent::Kind::Key || Index(event.key) >= kKeyCount) return;
 
   if (reports_releases()) {
     const std::size_t k = Index(event.key);

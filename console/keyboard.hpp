@@ -1,4 +1,4 @@
-// "Is this key held down now?" for the main loop, from decoded key events.
+// "Is this key held down now?" for the main loop, from key events.
 #pragma once
 
 #include <array>
@@ -6,16 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "console/keys.hpp"
+#include "console/key_event.hpp"
 
 namespace quibbet {
-
-// Where the keys come from, which decides what an event means.
-enum class KeySource : std::uint8_t {
-  ReleasingTerminal,  // presses, repeats and releases (kitty protocol)
-  Terminal,           // presses and the terminal's own auto-repeat only
-  Script,             // a pipe or a file: every key is one deliberate step
-};
 
 class Keyboard {
  public:
@@ -23,14 +16,18 @@ class Keyboard {
   // auto-repeat counts as the key down for exactly one pass.
   explicit Keyboard(KeySource source);
 
-  // Takes key events, and FocusOut as ReleaseAll; ignores everything else.
-  // With releases, a one_shot key is only a tap. Without, events wait in a
-  // queue of kQueueCapacity; when it is full the newest is dropped, so a
-  // reader that must lose nothing (piped input) stops decoding while Full().
-  void Feed(const Decoded& event);
+  // Takes key events, and FocusLost as ReleaseAll; a Suspend is the main
+  // loop's to act on and means nothing here. With releases, a one_shot key is
+  // only a tap. Without, presses and repeats wait in a queue of
+  // kQueueCapacity; when it is full the newest is dropped, so a reader that
+  // must lose nothing (piped input) reads no more than Room().
+  void Feed(const KeyEvent& event);
 
   static constexpr std::size_t kQueueCapacity = 256;
   bool Full() const;
+  // How many more presses and repeats Feed takes without dropping one:
+  // without limit where releases are reported.
+  std::size_t Room() const;
 
   // Fixes which keys count as down for the pass about to run.
   //  - with releases: keys held now, plus any pressed and released since the

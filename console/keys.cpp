@@ -3,6 +3,8 @@
 // on the bytes it is given and nothing else, so every case is a table test.
 #include "console/keys.hpp"
 
+#include "console/escape_sequences.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,10 +17,9 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::uint8_t kEsc = 0x1B;
+using esc::kEsc;
 constexpr std::uint8_t kCtrlC = 0x03;
 constexpr std::uint8_t kCtrlZ = 0x1A;
-constexpr std::uint8_t kRxvtShifted = '$';
 
 // Keys typed as one character, by their lower-case character. The kitty
 // protocol names the same keys by the same codepoints.
@@ -32,20 +33,20 @@ constexpr std::array<CharKey, 15> kCharKeys = {{
     {'r', Key::R}, {'t', Key::T}, {'y', Key::Y},   {' ', Key::Space}, {'\x1b', Key::Escape},
 }};
 
-// Function keys as `CSI <number> ~`: xterm, VTE, Konsole, tmux, screen and
-// the kitty protocol all agree on these numbers.
+// Function keys as `CSI <number> ~`.
 struct NumberKey {
   std::uint32_t number;
   Key key;
 };
-constexpr std::array<NumberKey, 3> kTildeKeys = {{{15, Key::F5}, {18, Key::F7}, {19, Key::F8}}};
+constexpr std::array<NumberKey, 3> kTildeKeys = {
+    {{esc::kF5Number, Key::F5}, {esc::kF7Number, Key::F7}, {esc::kF8Number, Key::F8}}};
 
 // The Linux console's `ESC [ [ <letter>` for F1..F5.
 struct LetterKey {
   std::uint8_t letter;
   Key key;
 };
-constexpr std::array<LetterKey, 1> kLinuxConsoleKeys = {{{'E', Key::F5}}};
+constexpr std::array<LetterKey, 1> kLinuxConsoleKeys = {{{esc::kLinuxConsoleF5Letter, Key::F5}}};
 
 // Kitty modifier bits, sent as 1 + the sum of the held modifiers.
 constexpr std::uint32_t kModShift = 1, kModAlt = 2, kModCtrl = 4, kModSuper = 8, kModHyper = 16,
@@ -113,7 +114,9 @@ Scan ScanBody(Bytes bytes, std::size_t from) {
   const std::size_t params_end = i;
   // rxvt ends its shifted function keys with '$', otherwise an intermediate
   // byte; waiting for a final byte would swallow the next key.
-  if (i < bytes.size() && bytes[i] == kRxvtShifted) return {Scan::End::Final, params_end, i + 1};
+  if (i < bytes.size() && bytes[i] == esc::kRxvtShiftedFinal) {
+    return {Scan::End::Final, params_end, i + 1};
+  }
   while (i < bytes.size() && IsIntermediate(bytes[i])) ++i;
   if (i == bytes.size()) return {Scan::End::Truncated, params_end, i};
   // Anything else, above all a new ESC, means the sequence was cut short; it
@@ -129,7 +132,7 @@ struct Params {
   std::uint32_t v[2][2] = {{kAbsent, kAbsent}, {kAbsent, kAbsent}};
 };
 
-std::optional<Params> ParseParams(std::string_view text) {
+std::optional<Params> ParseCsiParameters(std::string_view text) {
   // Larger numbers are saturated: no key code or modifier set comes near.
   constexpr std::uint32_t kCap = 10'000'000;
   Params p;
@@ -199,21 +202,21 @@ Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
   const std::uint8_t final_byte = bytes[scan.length - 1];
   const std::size_t n = scan.length;
   if (has_intermediates) return Ignore(n);
-  const bool query_reply = !params.empty() && params.front() == '?';
+  const bool query_reply = !params.empty() && params.front() == esc::kReplyMarker;
 
   switch (final_byte) {
-    case 'I':
+    case esc::kFocusInFinal:
       return params.empty() ? Other(Decoded::Kind::FocusIn, n) : Ignore(n);
-    case 'O':
+    case esc::kFocusOutFinal:
       return params.empty() ? Other(Decoded::Kind::FocusOut, n) : Ignore(n);
-    case 'c':
+    case esc::kDeviceAttributesFinal:
       return query_reply ? Other(Decoded::Kind::DeviceAttributes, n) : Ignore(n);
-    case 'u': {
+    case esc::kKittyKeyFinal: {
       if (query_reply) {
-        const auto flags = ParseParams(params.substr(1));
+        const auto flags = ParseCsiParameters(params.substr(1));
         return flags ? Other(Decoded::Kind::KittyFlags, n) : Ignore(n);
       }
-      const auto p = ParseParams(params);
+      const auto p = ParseCsiParameters(params);
       const auto m = p ? ReadModifiers(*p) : std::nullopt;
       if (!m) return Ignore(n);
       const std::uint32_t code = p->v[0][0];
@@ -225,12 +228,13 @@ Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
       }
       return KeyWithModifiers(KittyCodeToKey(code), *m, n);
     }
-    case '~':
-    case kRxvtShifted: {
-      const auto p = ParseParams(params);
+    case esc::kFunctionKeyFinal:
+    case esc::kRxvtShiftedFinal: {
+      const auto p = ParseCsiParameters(params);
       const auto m = p ? ReadModifiers(*p) : std::nullopt;
       if (!m) return Ignore(n);
-      return KeyWithModifiers(TildeNumberToKey(p->v[0][0]), *m, n, final_byte == kRxvtShifted);
+      const bool one_shot = final_byte == esc::kRxvtShiftedFinal;
+      return KeyWithModifiers(TildeNumberToKey(p->v[0][0]), *m, n, one_shot);
     }
     default:
       return Ignore(n);
@@ -277,7 +281,7 @@ Decoded Truncated(Bytes bytes, bool input_idle) {
 
 // `ESC [ ...`, the Linux console's `ESC [ [ <letter>` among them.
 Decoded DecodeCsi(Bytes bytes, bool input_idle) {
-  if (bytes.size() >= 3 && bytes[2] == '[') {
+  if (bytes.size() >= 3 && bytes[2] == esc::kCsi) {
     if (bytes.size() == 3) return Truncated(bytes, input_idle);
     if (!IsFinal(bytes[3])) return Ignore(3);
     for (const LetterKey& k : kLinuxConsoleKeys)
@@ -308,7 +312,7 @@ Decoded DecodeEscape(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
   }
   const std::uint8_t second = bytes[1];
   const TerminfoMatch terminfo = MatchTerminfo(bytes, keys);
-  if (second == '[') {
+  if (second == esc::kCsi) {
     // Our own reading comes first: it knows the kitty forms, whose presses
     // are followed by releases, and waits for a sequence to end before a
     // shorter terminfo string may claim its start.
@@ -320,7 +324,7 @@ Decoded DecodeEscape(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
   }
   if (terminfo.match) return *terminfo.match;
   if (terminfo.partial && !input_idle) return NeedMore();
-  if (second == 'O') return DecodeSs3(bytes, input_idle);
+  if (second == esc::kSs3) return DecodeSs3(bytes, input_idle);
   if (second == kEsc) {
     // An Alt prefix on whatever the second ESC starts, which is decoded next.
     return Ignore(1);

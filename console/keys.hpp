@@ -6,17 +6,9 @@
 #include <span>
 #include <string>
 
+#include "console/key_event.hpp"
+
 namespace quibbet {
-
-// The keys the program acts on, in the order the main loop tests them.
-enum class Key : std::uint8_t {
-  Escape, F5, Space, F7, F8, O, P, One, Two, A, S, D, Q, W, E, R, T, Y,
-  Count
-};
-inline constexpr std::size_t kKeyCount = static_cast<std::size_t>(Key::Count);
-
-// Only terminals speaking the kitty keyboard protocol report repeats and releases.
-enum class KeyAction : std::uint8_t { Press, Repeat, Release };
 
 // The sequences terminfo gives for the function keys; empty when unknown.
 struct TerminfoKeys {
@@ -39,10 +31,7 @@ struct Decoded {
   // Bytes used from the front of the input. 0 means the input is the start of
   // a sequence that needs more bytes (only when input_idle is false).
   std::size_t consumed = 0;
-  // The key came in a form that has no release to follow it: a plain
-  // character (typed on a terminal without releases, or text pasted into one
-  // with them) or a legacy-only function key form. It counts as a tap even
-  // where releases are reported.
+  // As KeyEvent::one_shot: a form that no release follows.
   bool one_shot = false;
 };
 

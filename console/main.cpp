@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "console/command_line.hpp"
-#include "console/key_input.hpp"
+#include "console/key_event.hpp"
+#include "console/key_table.hpp"
 #include "console/keyboard.hpp"
-#include "console/main_loop.hpp"
 #include "console/program_state.hpp"
 #include "console/screen.hpp"
 #include "console/terminal.hpp"
@@ -36,10 +37,9 @@ KeysDown DownKeys(const Keyboard& keyboard) {
 
 int Run() {
   Terminal terminal;
-  KeyInput input(terminal);
-  Keyboard keyboard(input.DetectKeyReleases() ? KeySource::ReleasingTerminal
-                    : terminal.raw()          ? KeySource::Terminal
-                                              : KeySource::Script);
+  Keyboard keyboard(terminal.DetectKeySource());
+  std::vector<KeyEvent> events;
+  events.reserve(Keyboard::kQueueCapacity);
 
   OnPlaybackNews(Terminal::Wake);
   RenderSound();
@@ -55,7 +55,16 @@ int Run() {
   for (;;) {
     // With nothing held or queued the loop sleeps in the wait for input
     // instead of polling every 16 ms: an idle program costs no CPU.
-    const KeyInput::Result got = input.Pump(keyboard, keyboard.Idle() ? -1 : 0);
+    events.clear();
+    terminal.ReadKeys(events, keyboard.Room(), keyboard.Idle() ? -1 : 0);
+    bool ctrl_z = false;
+    for (const KeyEvent& event : events) {
+      if (event.kind == KeyEvent::Kind::Suspend) {
+        ctrl_z = true;
+      } else {
+        keyboard.Feed(event);
+      }
+    }
     const SignalRequests signals = terminal.TakeSignals();
     if (signals.quit_signal != 0) {
       StopPlayback();
@@ -63,9 +72,8 @@ int Run() {
     }
     ShowPlaybackNews();
     bool resumed = signals.resumed;
-    if (got == KeyInput::Result::Suspend || signals.suspend) {
-      terminal.Suspend(got == KeyInput::Result::Suspend ? Terminal::StopScope::ProcessGroup
-                                                        : Terminal::StopScope::Process);
+    if (ctrl_z || signals.suspend) {
+      terminal.Suspend(ctrl_z ? Terminal::StopScope::ProcessGroup : Terminal::StopScope::Process);
       resumed = true;
     }
     if (resumed) {

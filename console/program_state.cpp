@@ -7,7 +7,7 @@
 namespace quibbet {
 
 Patch patch;
-std::int32_t stick = 0;
+std::int32_t selected_osc = 0;
 NoiseGenerator noise_generator;
 SampleBuffer sample_buffer;
 

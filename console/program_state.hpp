@@ -13,7 +13,8 @@
 namespace quibbet {
 
 extern Patch patch;
-extern std::int32_t stick;
+// The oscillator the edit keys act on, 0 or 1; the screen calls it "STICK".
+extern std::int32_t selected_osc;
 extern NoiseGenerator noise_generator;
 extern SampleBuffer sample_buffer;
 

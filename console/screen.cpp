@@ -64,6 +64,6 @@ std::string FormatScreen(const Patch& p, std::int32_t selected) {
   return out;
 }
 
-void DrawScreen() { WriteScreen(FormatScreen(patch, stick)); }
+void DrawScreen() { WriteScreen(FormatScreen(patch, selected_osc)); }
 
 }  // namespace quibbet

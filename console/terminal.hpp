@@ -1,13 +1,14 @@
-// The one place that talks to the terminal: modes, control sequences, input
-// bytes and the signals that concern them. Nothing else touches a tty.
+// The one place that talks to the terminal: modes, control sequences, key
+// input and the signals that concern them. Nothing else touches a tty. Keys
+// leave it as events, never as bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
+#include <vector>
 
-#include "console/keys.hpp"
+#include "console/key_event.hpp"
 
 namespace quibbet {
 
@@ -24,28 +25,6 @@ void WriteScreen(std::string_view text);
 
 // True when WriteScreen blanks the display first, wiping what was printed before.
 bool ScreenClears();
-
-// A bare Escape key is an ESC byte with nothing after it for this long.
-// Terminals send a whole escape sequence in one write, and even over ssh its
-// bytes arrive well within this; a person cannot type ESC and a second key
-// this fast. Long enough for a loaded link, short enough not to be felt.
-inline constexpr int kEscapeTimeoutMs = 40;
-
-// How long the terminal gets to answer the keyboard protocol query. tmux,
-// screen and the Linux console answer only the device-attributes query, and a
-// terminal that answers neither must not hold up the start for long.
-inline constexpr int kQueryTimeoutMs = 500;
-
-struct ReadResult {
-  enum class Status : std::uint8_t {
-    Bytes,       // `bytes` bytes were read
-    Timeout,     // nothing arrived in time
-    EndOfInput,  // the pipe or file ended, or the terminal hung up
-    Signal,      // a signal needs the loop's attention (see TakeSignals)
-  };
-  Status status = Status::Timeout;
-  std::size_t bytes = 0;
-};
 
 // What signals asked of the loop since the last call.
 struct SignalRequests {
@@ -65,29 +44,21 @@ class Terminal {
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
-  // Standard input is a terminal, now in raw mode.
-  bool raw() const;
-  // Control sequences may be sent: both input and output are the terminal.
-  bool can_query() const;
+  // Where the keys will come from. A terminal is asked whether it speaks the
+  // kitty keyboard protocol (bounded in time) and, if so, the protocol is
+  // turned on; from then on every exit path turns it off again. Keys typed
+  // while waiting for the answer are kept for ReadKeys. Called once, first.
+  KeySource DetectKeySource();
 
-  // Writes control bytes to the terminal; does nothing unless can_query().
-  void Send(std::string_view bytes) const;
-
-  // Waits up to timeout_ms (negative: without limit) for input, then reads
-  // what is there. A signal for the loop ends the wait early.
-  ReadResult Read(std::span<std::uint8_t> buffer, int timeout_ms) const;
-
-  // F5, F7 and F8 as the terminal's terminfo entry spells them.
-  TerminfoKeys FunctionKeys() const;
-
-  // Pushes the kitty keyboard flags and turns on focus reports; from here on
-  // every exit path pops them again. Only after the terminal said it speaks
-  // the protocol.
-  void EnterKeyReleaseMode();
+  // Waits up to timeout_ms (negative: without limit) for input and appends
+  // the key events it brings to `events`, with at most `room` presses and
+  // repeats; input beyond that waits unread. A Suspend is always the last
+  // event. A signal for the loop ends the wait early (see TakeSignals).
+  void ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms);
 
   SignalRequests TakeSignals() const;
 
-  // Ends the current or next wait in Read as a signal does, from any thread
+  // Ends the current or next wait in ReadKeys as a signal does, from any thread
   // (or signal handler); TakeSignals then reports nothing new.
   static void Wake();
 
@@ -99,7 +70,7 @@ class Terminal {
   // continues the job, raw mode (and the kitty flags) come back.
   void Suspend(StopScope scope);
 
-  // Puts the terminal back now; after this the object only reads input.
+  // Puts the terminal back now; after this the object only reads keys.
   void Restore();
 
   // Ends the process by `signal` with its default action, as if the program

@@ -14,7 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "console/byte_key_reader.hpp"
+#include "console/escape_sequences.hpp"
 
 // terminfo through ncurses' low-level layer only: nothing here initialises
 // curses or draws with it. term.h defines a macro for every capability name,
@@ -24,14 +29,10 @@
 namespace quibbet {
 namespace {
 
-constexpr char kClearFallback[] = "\x1b[H\x1b[2J";
-constexpr char kKittyPush[] = "\x1b[>11u";  // disambiguate + event types + all keys as codes
-constexpr char kKittyPop[] = "\x1b[<u";
-constexpr char kFocusOn[] = "\x1b[?1004h";
-constexpr char kFocusOff[] = "\x1b[?1004l";
-constexpr char kCursorHide[] = "\x1b[?25l";
-constexpr char kCursorShow[] = "\x1b[?25h";
-constexpr char kDeviceAttributesQuery[] = "\x1b[c";
+// How long the terminal gets to answer the keyboard protocol query. tmux,
+// screen and the Linux console answer only the device-attributes query, and a
+// terminal that answers neither must not hold up the start for long.
+constexpr int kQueryTimeoutMs = 500;
 
 // Everything the restore path needs lives in plain static storage, so a signal
 // handler can put the terminal back using only async-signal-safe calls.
@@ -65,6 +66,9 @@ volatile std::sig_atomic_t resumed = 0;
 
 TerminfoKeys terminfo_keys;
 
+// Input bytes on their way to becoming key events; set up by the Terminal.
+std::optional<ByteKeyReader> key_bytes;
+
 // write(2) until done or failed: a hung-up terminal just loses the bytes.
 void WriteAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
@@ -89,7 +93,7 @@ long NowMs() {
 // query in order, so once its reply (CSI ? ... c) is read nothing older is
 // left to leak into the shell. Async-signal-safe; bounded in time.
 void DrainUntilDeviceAttributes() {
-  WriteAll(state.out_fd, kDeviceAttributesQuery);
+  WriteAll(state.out_fd, esc::kDeviceAttributesQuery);
   const long deadline = NowMs() + kQueryTimeoutMs;
   int match = 0;  // 0 nothing, 1 ESC, 2 ESC [, 3 ESC [ ? and parameters
   for (;;) {
@@ -104,15 +108,15 @@ void DrainUntilDeviceAttributes() {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;  // hung up
     for (ssize_t i = 0; i < n; ++i) {
-      const char c = bytes[i];
-      if (c == '\x1b') {
+      const auto c = static_cast<std::uint8_t>(bytes[i]);
+      if (c == esc::kEsc) {
         match = 1;
       } else if (match == 1) {
-        match = c == '[' ? 2 : 0;
+        match = c == esc::kCsi ? 2 : 0;
       } else if (match == 2) {
-        match = c == '?' ? 3 : 0;
+        match = c == esc::kReplyMarker ? 3 : 0;
       } else if (match == 3) {
-        if (c == 'c') return;
+        if (c == esc::kDeviceAttributesFinal) return;
         if (!((c >= '0' && c <= '9') || c == ';')) match = 0;
       }
     }
@@ -125,13 +129,13 @@ void RestoreNow() {
   const int saved_errno = errno;
   if (state.kitty_active) {
     state.kitty_active = 0;
-    WriteAll(state.out_fd, kKittyPop);
-    WriteAll(state.out_fd, kFocusOff);
+    WriteAll(state.out_fd, esc::kKittyPop);
+    WriteAll(state.out_fd, esc::kFocusReportsOff);
     DrainUntilDeviceAttributes();
   }
   if (state.cursor_hidden) {
     state.cursor_hidden = 0;
-    WriteAll(state.out_fd, kCursorShow);
+    WriteAll(state.out_fd, esc::kCursorShow);
   }
   if (state.raw_active) {
     state.raw_active = 0;
@@ -196,14 +200,48 @@ void EnterRaw() {
   ::tcsetattr(state.in_fd, TCSAFLUSH, &state.raw);
   state.raw_active = 1;
   if (state.output_is_tty) {
-    WriteAll(state.out_fd, kCursorHide);
+    WriteAll(state.out_fd, esc::kCursorHide);
     state.cursor_hidden = 1;
   }
   if (state.key_release_mode) {
-    WriteAll(state.out_fd, kKittyPush);
-    WriteAll(state.out_fd, kFocusOn);
+    WriteAll(state.out_fd, esc::kKittyPush);
+    WriteAll(state.out_fd, esc::kFocusReportsOn);
     state.kitty_active = 1;
   }
+}
+
+// Control sequences may be sent and their answers read: both input and
+// output are the terminal.
+bool CanQuery() { return state.input_is_tty && state.output_is_tty; }
+
+// Pushes the kitty keyboard flags and turns on focus reports; from here on
+// every exit path pops them again.
+void EnterKeyReleaseMode() {
+  if (!CanQuery() || state.kitty_active) return;
+  state.key_release_mode = true;
+  WriteAll(state.out_fd, esc::kKittyPush);
+  WriteAll(state.out_fd, esc::kFocusReportsOn);
+  state.kitty_active = 1;
+}
+
+// Waits up to timeout_ms (negative: without limit) for input, then reads
+// what is there. A signal for the loop ends the wait early.
+ByteRead ReadInput(std::span<std::uint8_t> buffer, int timeout_ms) {
+  pollfd fds[2] = {{state.in_fd, POLLIN, 0}, {state.wake_read, POLLIN, 0}};
+  const int ready = ::poll(fds, state.wake_read >= 0 ? 2 : 1, timeout_ms);
+  if (ready < 0) {
+    return {errno == EINTR ? ByteRead::Status::Signal : ByteRead::Status::EndOfInput, 0};
+  }
+  if (ready == 0) return {ByteRead::Status::Timeout, 0};
+  // The wake byte stays in the pipe: only TakeSignals, which reads what the
+  // handlers asked for, may take it out. Emptied here, a signal caught by a
+  // caller that does not ask (the keyboard query at start-up) would leave
+  // the next wait blind to it.
+  if (fds[1].revents != 0) return {ByteRead::Status::Signal, 0};
+  const ssize_t n = ::read(state.in_fd, buffer.data(), buffer.size());
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return {ByteRead::Status::Signal, 0};
+  if (n <= 0) return {ByteRead::Status::EndOfInput, 0};
+  return {ByteRead::Status::Bytes, static_cast<std::size_t>(n)};
 }
 
 termios RawSettings(termios t) {
@@ -284,7 +322,7 @@ void WriteScreen(std::string_view text) {
     if (state.clear_bytes > 0) {
       out.append(state.clear, state.clear_bytes);
     } else {
-      out += kClearFallback;
+      out += esc::kClearScreen;
     }
   }
   out += text;
@@ -309,10 +347,11 @@ Terminal::Terminal() {
   if (state.output_is_tty || state.input_is_tty) {
     LoadTerminfo(state.output_is_tty ? state.out_fd : state.in_fd);
   }
-  if (!state.input_is_tty || ::tcgetattr(state.in_fd, &state.saved) != 0) {
+  if (state.input_is_tty && ::tcgetattr(state.in_fd, &state.saved) != 0) {
     state.input_is_tty = false;
-    return;
   }
+  key_bytes.emplace(ReadInput, terminfo_keys, state.input_is_tty);
+  if (!state.input_is_tty) return;
   state.raw = RawSettings(state.saved);
   std::atexit(OnExit);
   Handle(SIGTSTP, OnSuspendSignal, 0);
@@ -342,40 +381,20 @@ Terminal::~Terminal() {
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
-bool Terminal::raw() const { return state.input_is_tty; }
-
-bool Terminal::can_query() const { return state.input_is_tty && state.output_is_tty; }
-
-void Terminal::Send(std::string_view bytes) const {
-  if (can_query()) WriteAll(state.out_fd, bytes.data(), bytes.size());
-}
-
-ReadResult Terminal::Read(std::span<std::uint8_t> buffer, int timeout_ms) const {
-  pollfd fds[2] = {{state.in_fd, POLLIN, 0}, {state.wake_read, POLLIN, 0}};
-  const int ready = ::poll(fds, state.wake_read >= 0 ? 2 : 1, timeout_ms);
-  if (ready < 0) {
-    return {errno == EINTR ? ReadResult::Status::Signal : ReadResult::Status::EndOfInput, 0};
+KeySource Terminal::DetectKeySource() {
+  if (CanQuery()) {
+    WriteAll(state.out_fd, esc::kKeyboardProtocolQuery);
+    WriteAll(state.out_fd, esc::kDeviceAttributesQuery);
+    if (key_bytes->ReadQueryReplies(kQueryTimeoutMs)) {
+      EnterKeyReleaseMode();
+      return KeySource::ReleasingTerminal;
+    }
   }
-  if (ready == 0) return {ReadResult::Status::Timeout, 0};
-  // The wake byte stays in the pipe: only TakeSignals, which reads what the
-  // handlers asked for, may take it out. Emptied here, a signal caught by a
-  // caller that does not ask (the keyboard query at start-up) would leave
-  // the next wait blind to it.
-  if (fds[1].revents != 0) return {ReadResult::Status::Signal, 0};
-  const ssize_t n = ::read(state.in_fd, buffer.data(), buffer.size());
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return {ReadResult::Status::Signal, 0};
-  if (n <= 0) return {ReadResult::Status::EndOfInput, 0};
-  return {ReadResult::Status::Bytes, static_cast<std::size_t>(n)};
+  return state.input_is_tty ? KeySource::Terminal : KeySource::Script;
 }
 
-TerminfoKeys Terminal::FunctionKeys() const { return terminfo_keys; }
-
-void Terminal::EnterKeyReleaseMode() {
-  if (!can_query() || state.kitty_active) return;
-  state.key_release_mode = true;
-  WriteAll(state.out_fd, kKittyPush);
-  WriteAll(state.out_fd, kFocusOn);
-  state.kitty_active = 1;
+void Terminal::ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {
+  key_bytes->Read(events, room, timeout_ms);
 }
 
 SignalRequests Terminal::TakeSignals() const {
@@ -397,7 +416,7 @@ SignalRequests Terminal::TakeSignals() const {
 }
 
 void Terminal::Suspend(StopScope scope) {
-  if (!raw()) return;
+  if (!state.input_is_tty) return;
   RestoreNow();
   Handle(SIGTSTP, SIG_DFL, 0);
   // Raw mode turned the terminal's own Ctrl-Z off, so it is done here as the

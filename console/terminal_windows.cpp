@@ -1,11 +1,9 @@
 // The Windows console as the program's key source and screen.
 //
-// Console input records carry what the kitty keyboard protocol carries on a
-// terminal: a key-down, repeats while it is held, and a key-up, plus focus
-// changes. They are handed on in that protocol's byte form, so the one key
-// decoder serves both platforms, and the protocol query is answered as such
-// a terminal answers it. When standard input is a pipe or a file, its bytes
-// are a key script as on any other platform, and its end quits.
+// Console input records become key events directly (console/console_records),
+// with presses, repeats and releases as a terminal with releases reports them;
+// no terminal is asked anything. When standard input is a pipe or a file, its
+// bytes are a key script as on any other platform, and its end quits.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -21,28 +19,25 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "console/byte_key_reader.hpp"
+#include "console/console_records.hpp"
+#include "console/escape_sequences.hpp"
 #include "console/terminal.hpp"
 
 namespace quibbet {
 namespace {
 
-// The answers a terminal with key releases gives to the two queries sent at
-// start-up: its keyboard flags, then its device attributes.
-constexpr char kKeyboardProtocolQuery[] = "\x1b[?u";
-constexpr char kDeviceAttributesQuery[] = "\x1b[c";
-constexpr char kKeyboardFlagsReply[] = "\x1b[?11u";
-constexpr char kDeviceAttributesReply[] = "\x1b[?62c";
-
-constexpr char kClearScreen[] = "\x1b[H\x1b[2J";
-constexpr char kFocusIn[] = "\x1b[I";
-constexpr char kFocusOut[] = "\x1b[O";
-
-// Kitty's modifier bits (the field is sent as 1 + their sum) and event types.
-constexpr unsigned kModShift = 1, kModAlt = 2, kModCtrl = 4;
-constexpr int kEventPress = 1, kEventRepeat = 2, kEventRelease = 3;
+// The translation of records is written without <windows.h>; its codes must
+// be the system's.
+static_assert(vk::kEscape == VK_ESCAPE && vk::kSpace == VK_SPACE);
+static_assert(vk::kF5 == VK_F5 && vk::kF7 == VK_F7 && vk::kF8 == VK_F8);
+static_assert(vk::kRightAlt == RIGHT_ALT_PRESSED && vk::kLeftAlt == LEFT_ALT_PRESSED);
+static_assert(vk::kRightCtrl == RIGHT_CTRL_PRESSED && vk::kLeftCtrl == LEFT_CTRL_PRESSED);
 
 // Exit status of a console program ended by Ctrl-C or Ctrl-Break.
 constexpr UINT kControlCExit = 0xC000013A;
@@ -64,12 +59,9 @@ ConsoleState state;
 
 std::atomic<int> quit_signal{0};
 
-// The keys' held state as this layer has seen it, to tell a first key-down
-// from the repeats that follow while the key stays down.
-bool key_down[256] = {};
-
-// Replies to queries, waiting to be read as if the console had sent them.
-std::string replies;
+ConsoleKeyTranslator console_keys;
+bool console_ended = false;  // reading the console failed: the end of input
+bool end_sent = false;
 
 // Puts the console modes and the cursor back. Runs on the main thread or on
 // the control handler's thread; the exchange makes it happen once.
@@ -109,64 +101,19 @@ BOOL WINAPI OnControl(DWORD event) {
   }
 }
 
-// ---- Key records as kitty protocol bytes ----
-
-// The program's keys by virtual-key code, with the code the kitty protocol
-// gives them; F5, F7 and F8 use the legacy numbers with a '~'.
-struct KeyCode {
-  unsigned number;
-  char final_byte;
-};
-
-bool CodeFor(WORD vk, KeyCode& code) {
-  if (vk == VK_ESCAPE) code = {27, 'u'};
-  else if (vk == VK_SPACE) code = {' ', 'u'};
-  else if (vk >= '0' && vk <= '9') code = {vk, 'u'};
-  else if (vk >= 'A' && vk <= 'Z') code = {static_cast<unsigned>(vk - 'A' + 'a'), 'u'};
-  else if (vk == VK_F5) code = {15, '~'};
-  else if (vk == VK_F7) code = {18, '~'};
-  else if (vk == VK_F8) code = {19, '~'};
-  else return false;
-  return true;
-}
-
-unsigned Modifiers(DWORD control) {
-  unsigned mods = 0;
-  if (control & SHIFT_PRESSED) mods |= kModShift;
-  if (control & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) mods |= kModAlt;
-  if (control & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) mods |= kModCtrl;
-  return mods;
-}
-
-void AppendKey(std::string& out, const KEY_EVENT_RECORD& key) {
-  KeyCode code{};
-  if (!CodeFor(key.wVirtualKeyCode, code)) return;
-  bool& down = key_down[key.wVirtualKeyCode & 0xFF];
-  int event = kEventRelease;
-  if (key.bKeyDown) {
-    event = down ? kEventRepeat : kEventPress;
-    down = true;
-  } else {
-    down = false;
-  }
-  char bytes[48];
-  const int n = std::snprintf(bytes, sizeof bytes, "\x1b[%u;%u:%d%c", code.number,
-                              1 + Modifiers(key.dwControlKeyState), event, code.final_byte);
-  out.append(bytes, static_cast<std::size_t>(n));
-}
-
-void AppendRecord(std::string& out, const INPUT_RECORD& record) {
+ConsoleRecord FromInputRecord(const INPUT_RECORD& record) {
+  ConsoleRecord out;
   if (record.EventType == KEY_EVENT) {
-    AppendKey(out, record.Event.KeyEvent);
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    out.type = ConsoleRecord::Type::Key;
+    out.key_down = key.bKeyDown != FALSE;
+    out.virtual_key = key.wVirtualKeyCode;
+    out.control_keys = key.dwControlKeyState;
   } else if (record.EventType == FOCUS_EVENT) {
-    if (record.Event.FocusEvent.bSetFocus) {
-      out += kFocusIn;
-    } else {
-      // Keys let go in another window send their key-up there.
-      std::memset(key_down, 0, sizeof key_down);
-      out += kFocusOut;
-    }
+    out.type = record.Event.FocusEvent.bSetFocus ? ConsoleRecord::Type::FocusGained
+                                                 : ConsoleRecord::Type::FocusLost;
   }
+  return out;
 }
 
 // ---- A script on standard input ----
@@ -227,6 +174,9 @@ class ScriptReader {
 };
 ScriptReader script;
 
+// Key events from the script's bytes; set up by the Terminal.
+std::optional<ByteKeyReader> script_keys;
+
 void WriteAll(HANDLE out, const char* bytes, std::size_t size) {
   while (size > 0) {
     DWORD written = 0;
@@ -249,6 +199,69 @@ void ClearWithConsoleApi() {
 }
 
 long long NowMs() { return static_cast<long long>(GetTickCount64()); }
+
+// Waits up to timeout_ms (negative: without limit) for `source` or the wake
+// event. WAIT_OBJECT_0 + 1 means the source is ready.
+DWORD WaitFor(HANDLE source, long long deadline) {
+  DWORD wait = INFINITE;
+  if (deadline >= 0) {
+    const long long left = deadline - NowMs();
+    wait = left > 0 ? static_cast<DWORD>(left) : 0;
+  }
+  const HANDLE handles[2] = {state.wake, source};
+  return WaitForMultipleObjects(2, handles, FALSE, wait);
+}
+
+// The script's bytes, for its ByteKeyReader.
+ByteRead ReadScript(std::span<std::uint8_t> buffer, int timeout_ms) {
+  const long long deadline = timeout_ms < 0 ? -1 : NowMs() + timeout_ms;
+  for (;;) {
+    const DWORD ready = WaitFor(script.data_ready(), deadline);
+    // The event stays set: only TakeSignals, which reads what the handler
+    // asked for, may reset it, so no caller can swallow a request.
+    if (ready == WAIT_OBJECT_0) return {ByteRead::Status::Signal, 0};
+    if (ready == WAIT_TIMEOUT) return {ByteRead::Status::Timeout, 0};
+    if (ready != WAIT_OBJECT_0 + 1) return {ByteRead::Status::EndOfInput, 0};
+    bool ended = false;
+    const std::size_t n = script.Take(buffer.data(), buffer.size(), ended);
+    if (n > 0) return {ByteRead::Status::Bytes, n};
+    if (ended) return {ByteRead::Status::EndOfInput, 0};
+  }
+}
+
+// Key events from the console's records: waits up to timeout_ms for one
+// batch of records that means something to the program.
+void ReadConsoleKeys(std::vector<KeyEvent>& events, int timeout_ms) {
+  if (console_ended) {
+    // The end of input comes as one last Escape, as from a script.
+    if (!end_sent) events.push_back({.kind = KeyEvent::Kind::Key, .key = Key::Escape});
+    end_sent = true;
+    return;
+  }
+  const long long deadline = timeout_ms < 0 ? -1 : NowMs() + timeout_ms;
+  for (;;) {
+    const DWORD ready = WaitFor(state.in, deadline);
+    // As for a script: only TakeSignals resets the event.
+    if (ready == WAIT_OBJECT_0 || ready == WAIT_TIMEOUT) return;
+    INPUT_RECORD records[32];
+    DWORD got = 0;
+    if (ready != WAIT_OBJECT_0 + 1 || !ReadConsoleInputW(state.in, records, 32, &got)) {
+      console_ended = true;
+      ReadConsoleKeys(events, 0);
+      return;
+    }
+    const std::size_t before = events.size();
+    for (DWORD i = 0; i < got; ++i) {
+      const std::optional<KeyEvent> event = console_keys.Translate(FromInputRecord(records[i]));
+      if (!event) continue;
+      events.push_back(*event);
+      // What was typed after Ctrl-Z is dropped, as a terminal drops it.
+      if (event->kind == KeyEvent::Kind::Suspend) break;
+    }
+    if (events.size() != before) return;
+    // Mouse, resize, focus gained and other keys: wait on.
+  }
+}
 
 }  // namespace
 
@@ -285,7 +298,7 @@ void WriteScreen(std::string_view text) {
   std::string out;
   if (ScreenClears()) {
     if (state.vt_output) {
-      out += kClearScreen;
+      out += esc::kClearScreen;
     } else {
       ClearWithConsoleApi();
     }
@@ -329,72 +342,25 @@ Terminal::Terminal() {
     state.modes_changed = true;
   } else {
     script.Start(state.in);
+    script_keys.emplace(ReadScript, TerminfoKeys{}, false);
   }
 }
 
 Terminal::~Terminal() { Restore(); }
 
-bool Terminal::raw() const { return state.input_is_console; }
-
-bool Terminal::can_query() const { return state.input_is_console; }
-
-void Terminal::Send(std::string_view bytes) const {
-  if (!can_query()) return;
-  if (bytes == kKeyboardProtocolQuery) replies += kKeyboardFlagsReply;
-  if (bytes == kDeviceAttributesQuery) replies += kDeviceAttributesReply;
+// Console input always reports releases; there is nothing to ask or turn on.
+KeySource Terminal::DetectKeySource() {
+  return state.input_is_console ? KeySource::ReleasingTerminal : KeySource::Script;
 }
 
-ReadResult Terminal::Read(std::span<std::uint8_t> buffer, int timeout_ms) const {
-  if (!replies.empty()) {
-    const std::size_t n = std::min(buffer.size(), replies.size());
-    std::memcpy(buffer.data(), replies.data(), n);
-    replies.erase(0, n);
-    return {ReadResult::Status::Bytes, n};
-  }
-  const long long deadline = timeout_ms < 0 ? -1 : NowMs() + timeout_ms;
-  const HANDLE source = state.input_is_console ? state.in : script.data_ready();
-  for (;;) {
-    DWORD wait = INFINITE;
-    if (deadline >= 0) {
-      const long long left = deadline - NowMs();
-      wait = left > 0 ? static_cast<DWORD>(left) : 0;
-    }
-    const HANDLE handles[2] = {state.wake, source};
-    const DWORD ready = WaitForMultipleObjects(2, handles, FALSE, wait);
-    // The event stays set: only TakeSignals, which reads what the handler
-    // asked for, may reset it, so no caller can swallow a request.
-    if (ready == WAIT_OBJECT_0) return {ReadResult::Status::Signal, 0};
-    if (ready == WAIT_TIMEOUT) return {ReadResult::Status::Timeout, 0};
-    if (ready != WAIT_OBJECT_0 + 1) return {ReadResult::Status::EndOfInput, 0};
-
-    if (!state.input_is_console) {
-      bool ended = false;
-      const std::size_t n = script.Take(buffer.data(), buffer.size(), ended);
-      if (n > 0) return {ReadResult::Status::Bytes, n};
-      if (ended) return {ReadResult::Status::EndOfInput, 0};
-      continue;
-    }
-
-    // The longest translation of one record is well under 32 bytes.
-    INPUT_RECORD records[32];
-    const DWORD room = static_cast<DWORD>(std::min<std::size_t>(buffer.size() / 32, 32));
-    DWORD got = 0;
-    if (room == 0 || !ReadConsoleInputW(state.in, records, room, &got)) {
-      return {ReadResult::Status::EndOfInput, 0};
-    }
-    std::string bytes;
-    for (DWORD i = 0; i < got; ++i) AppendRecord(bytes, records[i]);
-    if (bytes.empty()) continue;  // mouse, resize and other keys: wait on
-    std::memcpy(buffer.data(), bytes.data(), bytes.size());
-    return {ReadResult::Status::Bytes, bytes.size()};
+// The console reports releases, so its keys never wait for room in a queue.
+void Terminal::ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {
+  if (state.input_is_console) {
+    ReadConsoleKeys(events, timeout_ms);
+  } else {
+    script_keys->Read(events, room, timeout_ms);
   }
 }
-
-// Function keys come as kitty sequences, whatever the console.
-TerminfoKeys Terminal::FunctionKeys() const { return {}; }
-
-// Console input always reports releases; there is nothing to switch on.
-void Terminal::EnterKeyReleaseMode() {}
 
 SignalRequests Terminal::TakeSignals() const {
   // Reset before reading the flag: a request that comes after this sets the

@@ -23,7 +23,7 @@ float Step(float value, double by) { return static_cast<float>(value + by); }
 
 TEST(EncodeParams, SignsTypesAndNearZeroValues) {
   Patch p;
-  p.tone = 99;  // neither tone nor stick is written
+  p.tone = 99;  // neither tone nor the selected oscillator is written
   p.osc[0].type = SAW;
   p.osc[1].type = SQR;
   // Three noise-down steps: minus 0.03.

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "console/main_loop.hpp"
+#include "console/key_table.hpp"
 #include "engine/patch.hpp"
 #include "output/param_dump.hpp"
 

@@ -1,4 +1,4 @@
-#include "console/main_loop.hpp"
+#include "console/key_table.hpp"
 
 #include "console/program_state.hpp"
 
@@ -63,7 +63,7 @@ PassResult RunPass(const KeysDown& down, const Actions& actions) {
   }
   // The oscillator edits below act on the oscillator selected when the pass
   // began, even if 1 or 2 changes the selection in this same pass.
-  Osc& osc = patch.osc[stick == 1 ? 1 : 0];
+  Osc& osc = patch.osc[selected_osc == 1 ? 1 : 0];
   bool edited = false;
   // Every edit, like every action, draws the screen before its change.
   const auto before_edit = [&] {
@@ -80,11 +80,11 @@ PassResult RunPass(const KeysDown& down, const Actions& actions) {
   }
   if (Down(down, Key::One)) {
     before_edit();
-    stick = 0;
+    selected_osc = 0;
   }
   if (Down(down, Key::Two)) {
     before_edit();
-    stick = 1;
+    selected_osc = 1;
   }
   for (const OscEdit& edit : kOscEdits) {
     if (Down(down, edit.key)) {

@@ -1,7 +1,7 @@
 // One pass of the main loop: key order, the selection rule, redraw before
 // every change and after a pass of edits, and the double-precision steps, on
 // the global patch.
-#include "console/main_loop.hpp"
+#include "console/key_table.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ const Actions kRecorder = {
     .draw_screen =
         [] {
           calls.push_back("draw tone=" + std::to_string(patch.tone));
-          last_screen = FormatScreen(patch, stick);
+          last_screen = FormatScreen(patch, selected_osc);
         },
     .stop_playback = [] { calls.push_back("stop"); },
     .render_sound = [] { calls.push_back("render"); },
@@ -45,7 +45,7 @@ class Pass : public ::testing::Test {
  protected:
   void SetUp() override {
     patch = Patch{};
-    stick = 0;
+    selected_osc = 0;
     calls.clear();
     last_screen.clear();
   }
@@ -73,7 +73,7 @@ TEST_F(Pass, HeldKeysActInTableOrderEachAfterItsOwnRedraw) {
   // D came after A and S.
   EXPECT_EQ(patch.osc[0].type, SQR);
   EXPECT_EQ(patch.tone, 10);
-  EXPECT_EQ(stick, 1);
+  EXPECT_EQ(selected_osc, 1);
   EXPECT_EQ(patch.osc[1].type, SIN) << "edits act on the oscillator selected before the pass";
 }
 
@@ -90,23 +90,23 @@ TEST_F(Pass, EscapeLeavesBeforeAnyOtherKeyActs) {
   all.set();
   EXPECT_EQ(RunPass(all, kRecorder), PassResult::Exit);
   EXPECT_TRUE(calls.empty());
-  EXPECT_EQ(FormatScreen(patch, stick), FormatScreen(Patch{}, 0)) << "nothing was edited";
+  EXPECT_EQ(FormatScreen(patch, selected_osc), FormatScreen(Patch{}, 0)) << "nothing was edited";
 }
 
 TEST_F(Pass, NoKeyDownDoesNothingAtAll) {
   EXPECT_EQ(RunPass(KeysDown{}, kRecorder), PassResult::Continue);
   EXPECT_TRUE(calls.empty());
-  EXPECT_EQ(FormatScreen(patch, stick), FormatScreen(Patch{}, 0));
+  EXPECT_EQ(FormatScreen(patch, selected_osc), FormatScreen(Patch{}, 0));
 }
 
 TEST_F(Pass, SelectionChangedInAPassTakesEffectFromTheNextPass) {
   RunPass(Keys({Key::Two, Key::A}), kRecorder);
-  EXPECT_EQ(stick, 1);
+  EXPECT_EQ(selected_osc, 1);
   EXPECT_EQ(patch.osc[0].type, SAW);
   EXPECT_EQ(patch.osc[1].type, SIN);
 
   RunPass(Keys({Key::One, Key::D}), kRecorder);
-  EXPECT_EQ(stick, 0);
+  EXPECT_EQ(selected_osc, 0);
   EXPECT_EQ(patch.osc[1].type, SQR);
   EXPECT_EQ(patch.osc[0].type, SAW);
 
@@ -121,13 +121,13 @@ TEST_F(Pass, EveryEditPassEndsShowingTheValuesTheNextRenderUses) {
     SCOPED_TRACE(static_cast<int>(key));
     SetUp();
     // A start from which the key changes what the screen shows.
-    if (key == Key::One) stick = 1;
+    if (key == Key::One) selected_osc = 1;
     if (key == Key::S) patch.osc[0].type = SAW;
-    const std::string before = FormatScreen(patch, stick);
+    const std::string before = FormatScreen(patch, selected_osc);
     RunPass(Keys({key}), kRecorder);
     EXPECT_EQ(calls.size(), 2u) << "one draw before the change, one after the pass";
     EXPECT_NE(last_screen, before);
-    EXPECT_EQ(last_screen, FormatScreen(patch, stick));
+    EXPECT_EQ(last_screen, FormatScreen(patch, selected_osc));
   }
 }
 
