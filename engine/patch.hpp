@@ -6,7 +6,9 @@
 
 namespace quibbet {
 
-// Waveform kinds, used as indices into WaveTable and the screen's name list.
+// Waveform kinds, named as the screen shows them, and used as indices into
+// WaveTable (SawWave, SineWave, SquareWave) and the screen's name list. SIN
+// is the kind; SineWave its waveform; Sine the sine function both use.
 inline constexpr std::int32_t SAW = 0;
 inline constexpr std::int32_t SIN = 1;
 inline constexpr std::int32_t SQR = 2;

@@ -22,11 +22,11 @@ float Sine(float x);
 // phase counts cycles of the base pitch; ratio multiplies it.
 using WaveformFn = float (*)(float phase, float ratio);
 
-float Saw(float phase, float ratio);
-float Sin(float phase, float ratio);
-float Sqr(float phase, float ratio);
+float SawWave(float phase, float ratio);
+float SineWave(float phase, float ratio);
+float SquareWave(float phase, float ratio);
 
-inline constexpr WaveformFn WaveTable[kWaveformCount] = {Saw, Sin, Sqr};
+inline constexpr WaveformFn WaveTable[kWaveformCount] = {SawWave, SineWave, SquareWave};
 
 // 6 Hz at 44,100 frames per second, as a float: bit pattern 0x390EA9D5.
 inline constexpr float kFloorIncrement = std::bit_cast<float>(std::uint32_t{0x390EA9D5});

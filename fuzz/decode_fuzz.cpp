@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "console/escape_sequences.hpp"
 #include "console/keys.hpp"
 
 namespace {
@@ -19,6 +20,7 @@ using quibbet::Decoded;
 using quibbet::DecodeKey;
 using quibbet::kMaxSequenceBytes;
 using quibbet::TerminfoKeys;
+namespace esc = quibbet::esc;
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -32,8 +34,8 @@ bool Same(const Decoded& a, const Decoded& b) {
 const TerminfoKeys& Terminfo(std::uint8_t choice) {
   static const TerminfoKeys kChoices[] = {
       {},
-      {"\x1b[15~", "\x1b[18~", "\x1b[19~"},                 // xterm
-      {"\x1b[[E", "\x1b[18~", "\x1b[19~"},                  // Linux console
+      {esc::kXtermF5, esc::kXtermF7, esc::kXtermF8},         // xterm
+      {esc::kLinuxConsoleF5, esc::kXtermF7, esc::kXtermF8},  // the Linux console
       {"\x1bOt", "\x1bOv", "\x1b[31;7~"},                   // SS3 and odd ones
       {"\x1b", "p", "\x1b[15"},                             // nonsense
   };

@@ -1,4 +1,4 @@
-// libFuzzer target for ParseParams. Beyond "no crash, no sanitizer report"
+// libFuzzer target for ParseParamFile. Beyond "no crash, no sanitizer report"
 // it checks what users and the program rely on:
 //  - a fault's line and column point at its byte offset, inside the input;
 //  - whatever is accepted holds only types 0 to 2 and finite floats;
@@ -20,7 +20,7 @@ namespace {
 
 using quibbet::Osc;
 using quibbet::ParsedParams;
-using quibbet::ParseParams;
+using quibbet::ParseParamFile;
 using quibbet::Patch;
 
 void Check(bool ok) {
@@ -50,7 +50,7 @@ void CheckFaultPosition(std::span<const std::uint8_t> data, const ParsedParams& 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size) {
   const std::span<const std::uint8_t> data(raw, size);
-  const ParsedParams parsed = ParseParams(data);
+  const ParsedParams parsed = ParseParamFile(data);
   if (!parsed.ok()) {
     CheckFaultPosition(data, parsed);
     return 0;
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     p.osc[i] = o;
   }
   const std::string saved = quibbet::EncodeParams(p);
-  const ParsedParams reopened = ParseParams(Bytes(saved));
+  const ParsedParams reopened = ParseParamFile(Bytes(saved));
   Check(reopened.ok());
   Patch q;
   for (int i = 0; i < 2; ++i) q.osc[i] = reopened.osc[i];

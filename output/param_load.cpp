@@ -189,7 +189,7 @@ Fault ReadRow(Reader& in, int index, Osc& osc) {
 
 }  // namespace
 
-ParsedParams ParseParams(std::span<const std::uint8_t> bytes) {
+ParsedParams ParseParamFile(std::span<const std::uint8_t> bytes) {
   ParsedParams result;
   Reader in(bytes);
   Fault fault;
@@ -239,7 +239,7 @@ LoadedParams LoadParams(const std::string& path) {
 
   const bool too_large = size > kMaxParamFileBytes;
   const ParsedParams parsed =
-      ParseParams(std::span(bytes.data(), too_large ? kMaxParamFileBytes : size));
+      ParseParamFile(std::span(bytes.data(), too_large ? kMaxParamFileBytes : size));
   // A fault in the part read is the one to show; a cut-off file otherwise.
   if (!parsed.ok() && !(too_large && parsed.offset == kMaxParamFileBytes))
     return refuse(parsed.line, parsed.column, parsed.expected);

@@ -28,7 +28,7 @@ struct ParsedParams {
 };
 
 // Pure, and reads nothing outside `bytes`, whatever they hold.
-ParsedParams ParseParams(std::span<const std::uint8_t> bytes);
+ParsedParams ParseParamFile(std::span<const std::uint8_t> bytes);
 
 // Larger files are refused unread; two rows of the largest floats are under
 // 200 bytes.

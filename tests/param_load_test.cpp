@@ -20,7 +20,7 @@ namespace quibbet {
 namespace {
 
 ParsedParams Parse(const std::string& text) {
-  return ParseParams(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return ParseParamFile(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 // "line:column: expected ...", or "ok".
@@ -45,7 +45,7 @@ std::string Bits(const Osc (&osc)[2]) {
 // Edits arrive as double-precision steps rounded back to single.
 float Step(float value, double by) { return static_cast<float>(value + by); }
 
-TEST(ParseParams, ReadsWhatSaveParamWritesAndTheLooserSpellings) {
+TEST(ParseParamFile, ReadsWhatSaveParamWritesAndTheLooserSpellings) {
   const std::string want = Bits(Patch{}.osc);
   const char* const texts[] = {
       "{1, 1.010000, 2.500000, 0.000000 },\r\n{1, 0.997000, 2.799999, 0.000000 },\r\n",
@@ -64,7 +64,7 @@ TEST(ParseParams, ReadsWhatSaveParamWritesAndTheLooserSpellings) {
   }
 }
 
-TEST(ParseParams, RefusesEveryBadInputAtItsPlaceSayingWhatWasExpected) {
+TEST(ParseParamFile, RefusesEveryBadInputAtItsPlaceSayingWhatWasExpected) {
   const std::string row0 = "{1, 1.010000, 2.500000, 0.000000 },\r\n";
   const std::string row1 = "{1, 0.997000, 2.799999, 0.000000 },\r\n";
   const struct {
@@ -138,7 +138,7 @@ void ExpectRoundTrip(const Patch& p) {
   ASSERT_EQ(EncodeParams(reopened), saved);
 }
 
-TEST(ParseParams, ATooSmallValueBecomesTheFloatACompilerGives) {
+TEST(ParseParamFile, ATooSmallValueBecomesTheFloatACompilerGives) {
   // Expected bits: what g++ makes of the same decimal as a float literal
   // (it says "truncated to zero" where the bits are a zero of the sign).
   const struct {
@@ -163,7 +163,7 @@ TEST(ParseParams, ATooSmallValueBecomesTheFloatACompilerGives) {
   }
 }
 
-TEST(ParseParams, SavingAnOpenedFileGivesTheSameBytes) {
+TEST(ParseParamFile, SavingAnOpenedFileGivesTheSameBytes) {
   ExpectRoundTrip(Patch{});
   std::mt19937 random(14);
   // Patches edited as the keys edit them: many steps up and down.
@@ -206,7 +206,7 @@ TEST(ParseParams, SavingAnOpenedFileGivesTheSameBytes) {
   }
 }
 
-TEST(ParseParams, ALoadedPatchRendersAsThePatchACompilerBuildsFromTheSameDecimals) {
+TEST(ParseParamFile, ALoadedPatchRendersAsThePatchACompilerBuildsFromTheSameDecimals) {
   const ParsedParams parsed = Parse(
       "{0, 1.234567, -0.300000, 0.050000 },\r\n"
       "{2, 0.997000, 3.141593, -0.020000 },\r\n");

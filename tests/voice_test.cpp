@@ -20,43 +20,43 @@ TEST(Constants, AreTheGivenBitPatterns) {
   EXPECT_EQ(kPi, 3.1415927410125732);
 }
 
-TEST(Saw, EdgeValuesRoundTiesToEven) {
-  EXPECT_EQ(Saw(0.0f, 1.0f), 0.0f);
-  EXPECT_EQ(Saw(0.25f, 1.0f), 0.5f);
-  EXPECT_EQ(Saw(0.75f, 1.0f), -0.5f);
-  EXPECT_EQ(Saw(0.5f, 1.0f), 1.0f);
-  EXPECT_EQ(Saw(1.5f, 1.0f), -1.0f);
-  EXPECT_EQ(Saw(2.5f, 1.0f), 1.0f);
+TEST(SawWave, EdgeValuesRoundTiesToEven) {
+  EXPECT_EQ(SawWave(0.0f, 1.0f), 0.0f);
+  EXPECT_EQ(SawWave(0.25f, 1.0f), 0.5f);
+  EXPECT_EQ(SawWave(0.75f, 1.0f), -0.5f);
+  EXPECT_EQ(SawWave(0.5f, 1.0f), 1.0f);
+  EXPECT_EQ(SawWave(1.5f, 1.0f), -1.0f);
+  EXPECT_EQ(SawWave(2.5f, 1.0f), 1.0f);
   // The product is rounded to single before the wrap.
-  EXPECT_EQ(Saw(0.125f, 2.0f), 0.5f);
-  EXPECT_TRUE(std::isnan(Saw(std::numeric_limits<float>::infinity(), 1.0f)));
-  EXPECT_TRUE(std::isnan(Saw(std::numeric_limits<float>::max(), 2.0f)));  // overflows
+  EXPECT_EQ(SawWave(0.125f, 2.0f), 0.5f);
+  EXPECT_TRUE(std::isnan(SawWave(std::numeric_limits<float>::infinity(), 1.0f)));
+  EXPECT_TRUE(std::isnan(SawWave(std::numeric_limits<float>::max(), 2.0f)));  // overflows
 }
 
-TEST(Sqr, IsHighOnlyStrictlyAboveAQuarter) {
-  // Saw(0.125, 1) is exactly 0.25: not high.
-  EXPECT_EQ(Saw(0.125f, 1.0f), 0.25f);
-  EXPECT_EQ(Sqr(0.125f, 1.0f), -1.0f);
-  EXPECT_EQ(Sqr(std::nextafter(0.125f, 1.0f), 1.0f), 1.0f);
-  EXPECT_EQ(Sqr(0.0f, 1.0f), -1.0f);
-  EXPECT_EQ(Sqr(0.5f, 1.0f), 1.0f);
-  EXPECT_EQ(Sqr(0.51f, 1.0f), -1.0f);
+TEST(SquareWave, IsHighOnlyStrictlyAboveAQuarter) {
+  // SawWave(0.125, 1) is exactly 0.25: not high.
+  EXPECT_EQ(SawWave(0.125f, 1.0f), 0.25f);
+  EXPECT_EQ(SquareWave(0.125f, 1.0f), -1.0f);
+  EXPECT_EQ(SquareWave(std::nextafter(0.125f, 1.0f), 1.0f), 1.0f);
+  EXPECT_EQ(SquareWave(0.0f, 1.0f), -1.0f);
+  EXPECT_EQ(SquareWave(0.5f, 1.0f), 1.0f);
+  EXPECT_EQ(SquareWave(0.51f, 1.0f), -1.0f);
   // 37.5 % of a cycle is high.
   int high = 0;
-  for (int i = 0; i < 1024; ++i) high += Sqr(i / 1024.0f, 1.0f) > 0;
+  for (int i = 0; i < 1024; ++i) high += SquareWave(i / 1024.0f, 1.0f) > 0;
   EXPECT_EQ(high, 384);
   // A NaN sawtooth compares false.
-  EXPECT_EQ(Sqr(std::numeric_limits<float>::infinity(), 1.0f), -1.0f);
+  EXPECT_EQ(SquareWave(std::numeric_limits<float>::infinity(), 1.0f), -1.0f);
 }
 
-TEST(Sin, QuarterCycleIsOneAndRoundingsAreSingle) {
-  EXPECT_EQ(Sin(0.25f, 1.0f), 1.0f);
-  EXPECT_EQ(Sin(0.0f, 1.0f), 0.0f);
-  EXPECT_EQ(Sin(0.75f, 1.0f), -1.0f);
+TEST(SineWave, QuarterCycleIsOneAndRoundingsAreSingle) {
+  EXPECT_EQ(SineWave(0.25f, 1.0f), 1.0f);
+  EXPECT_EQ(SineWave(0.0f, 1.0f), 0.0f);
+  EXPECT_EQ(SineWave(0.75f, 1.0f), -1.0f);
   // Pi rounded to single misses pi: at a half cycle the sine is a tiny
   // -8.74e-8, sin of the difference, not 0.
-  EXPECT_EQ(Sin(0.5f, 1.0f), -0x1.777a5cp-24f);
-  EXPECT_TRUE(std::isnan(Sin(std::numeric_limits<float>::infinity(), 1.0f)));
+  EXPECT_EQ(SineWave(0.5f, 1.0f), -0x1.777a5cp-24f);
+  EXPECT_TRUE(std::isnan(SineWave(std::numeric_limits<float>::infinity(), 1.0f)));
 }
 
 TEST(PitchToIncrement, FloorAndSemitoneSteps) {
