@@ -37,7 +37,7 @@ struct KeyEvent {
 // Where the keys come from, which decides what an event means.
 enum class KeySource : std::uint8_t {
   ReleasingTerminal,  // presses, repeats and releases (kitty protocol, Windows console)
-  Terminal,           // presses and the terminal's own auto-repeat only
+  LegacyTerminal,     // presses and the terminal's own auto-repeat only
   Script,             // a pipe or a file: every key is one deliberate step
 };
 

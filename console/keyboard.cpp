@@ -80,7 +80,7 @@ void Keyboard::BeginPass() {
   const Key key = PopQueued();
   down_.set(Index(key));
   // A script's keys are each meant, and nothing auto-repeats in a pipe.
-  if (source_ != KeySource::Terminal) return;
+  if (source_ != KeySource::LegacyTerminal) return;
   while (queue_size_ > 0 && SameSlowAction(key, queue_[queue_head_])) PopQueued();
 }
 

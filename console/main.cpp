@@ -29,6 +29,23 @@ const Actions kProgramActions = {
     .save_param = [] { SaveParam("import.txt", patch); },
 };
 
+// Hands what the terminal has to the keyboard; true when Ctrl-Z was pressed.
+bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& events) {
+  events.clear();
+  // With nothing held or queued the loop sleeps in the wait for input
+  // instead of polling every 16 ms: an idle program costs no CPU.
+  terminal.ReadKeys(events, keyboard.Room(), keyboard.Idle() ? -1 : 0);
+  bool ctrl_z = false;
+  for (const KeyEvent& event : events) {
+    if (event.kind == KeyEvent::Kind::Suspend) {
+      ctrl_z = true;
+    } else {
+      keyboard.Feed(event);
+    }
+  }
+  return ctrl_z;
+}
+
 KeysDown DownKeys(const Keyboard& keyboard) {
   KeysDown down;
   for (std::size_t k = 0; k < kKeyCount; ++k) down.set(k, keyboard.KeyDown(static_cast<Key>(k)));
@@ -53,18 +70,7 @@ int Run() {
   }
 
   for (;;) {
-    // With nothing held or queued the loop sleeps in the wait for input
-    // instead of polling every 16 ms: an idle program costs no CPU.
-    events.clear();
-    terminal.ReadKeys(events, keyboard.Room(), keyboard.Idle() ? -1 : 0);
-    bool ctrl_z = false;
-    for (const KeyEvent& event : events) {
-      if (event.kind == KeyEvent::Kind::Suspend) {
-        ctrl_z = true;
-      } else {
-        keyboard.Feed(event);
-      }
-    }
+    const bool ctrl_z = TakeKeys(terminal, keyboard, events);
     const SignalRequests signals = terminal.TakeSignals();
     if (signals.quit_signal != 0) {
       StopPlayback();

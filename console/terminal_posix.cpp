@@ -390,7 +390,7 @@ KeySource Terminal::DetectKeySource() {
       return KeySource::ReleasingTerminal;
     }
   }
-  return state.input_is_tty ? KeySource::Terminal : KeySource::Script;
+  return state.input_is_tty ? KeySource::LegacyTerminal : KeySource::Script;
 }
 
 void Terminal::ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {

@@ -116,7 +116,7 @@ TEST(KeyboardWithoutReleases, EachEventIsDownForOnePassInArrivalOrder) {
 
 TEST(KeyboardWithoutReleases, FromATerminalARunOfOneReplayOrSaveWaitingInLineActsOnce) {
   // Space held while a replay keeps the loop busy: its auto-repeats pile up.
-  Keyboard kb(KeySource::Terminal);
+  Keyboard kb(KeySource::LegacyTerminal);
   EXPECT_TRUE(Play(kb, {{"Space Space+ Space+ F5 Space+", "Space"},
                         {"Space+ Space+", "Space"},
                         {"", ""}}));
