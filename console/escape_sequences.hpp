@@ -1,6 +1,6 @@
 // Every control sequence the program sends to a terminal, and the bytes that
-// mark the sequences it reads back. A terminal is told and asked only what is
-// listed here.
+// mark the sequences it reads back. Besides the clear string of its terminfo
+// entry, a terminal is told and asked only what is listed here.
 #pragma once
 
 #include <cstdint>
