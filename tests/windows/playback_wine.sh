@@ -1,17 +1,19 @@
 #!/bin/sh
-# waveOut under wine, heard through a real sound server: wine's PulseAudio
-# driver plays into a private PulseAudio null sink, whose monitor parec
-# captures. The capture must hold the render bit-exactly; a stop must fall
-# silent at once, and a replay start again from frame 0. With no server the
-# program says so in one line, fast.
+# Windows playback under wine, heard through a real sound server: wine's
+# PulseAudio driver plays into a private PulseAudio null sink, whose monitor
+# parec captures. For WASAPI and for the waveOut fallback alike (each forced
+# by QUIBBET_WINDOWS_AUDIO), the capture must hold the render bit-exactly; a
+# stop must fall silent at once, and a replay start again from frame 0 on the
+# stream left open. With no server the program says so in one line, fast.
 # usage: playback_wine.sh <wine-run> <wine-prefix> <playback_probe.exe>
 set -eu
 run=$1 prefix=$2 probe=$3
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/quibbet-wine-audio.XXXXXX")
-server_pid= recorder_pid=
+server_pid= recorder_pid= watcher_pid=
 cleanup() {
   [ -z "$recorder_pid" ] || kill "$recorder_pid" 2>/dev/null || true
+  [ -z "$watcher_pid" ] || kill "$watcher_pid" 2>/dev/null || true
   [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$dir"
@@ -58,25 +60,41 @@ until pactl info >/dev/null 2>&1; do
 done
 # Anything below 100 % would scale the samples.
 pactl set-sink-volume ci 100%
-parec -d ci.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 \
-  >"$dir/capture" &
-recorder_pid=$!
-tries=0
-until [ "$(stat -c %s "$dir/capture")" -ge 17640 ]; do
-  tries=$((tries + 1))
-  [ "$tries" -lt 100 ] || { echo "parec delivers nothing"; exit 1; }
-  sleep 0.1
-done
 
 # Play a second of the sound, stop, and replay it to its end.
-"$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms stop \
-  "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
-sleep 0.3
-kill "$recorder_pid"
-wait "$recorder_pid" 2>/dev/null || true
-recorder_pid=
-[ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+listen() {
+  : >"$dir/capture"
+  parec -d ci.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 \
+    >"$dir/capture" &
+  recorder_pid=$!
+  tries=0
+  until [ "$(stat -c %s "$dir/capture")" -ge 17640 ]; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || { echo "parec delivers nothing"; exit 1; }
+    sleep 0.1
+  done
+  # The server's events: the program must play on one stream, kept open
+  # across the stop and the replay.
+  pactl subscribe >"$dir/events" 2>/dev/null &
+  watcher_pid=$!
+  QUIBBET_WINDOWS_AUDIO=$1 "$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms \
+    stop "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
+  sleep 0.3
+  kill "$recorder_pid"
+  wait "$recorder_pid" 2>/dev/null || true
+  kill "$watcher_pid"
+  wait "$watcher_pid" 2>/dev/null || true
+  recorder_pid= watcher_pid=
+  [ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+  # Wine probes the server with short streams of its own that never play;
+  # only a stream that played changes state.
+  streams=$(grep "'change' on sink-input" "$dir/events" | sort -u | wc -l)
+  [ "$streams" -eq 1 ] || { echo "$1: $streams streams played, not one"; exit 1; }
+  printf '%s: ' "$1"
+  check
+}
 
+check() {
 python3 - "$dir/capture" "$dir/render.pcm" "$dir/out" <<'PY'
 import sys
 capture = open(sys.argv[1], "rb").read()
@@ -123,3 +141,7 @@ assert tail.count(0) == len(tail), "sound after the end of the render"
 print("cut after %.1f ms, silent %.1f ms, replay %d bytes bit-exact"
       % (played / bytes_per_ms, len(gap) / bytes_per_ms, len(pcm)))
 PY
+}
+
+listen wasapi
+listen waveout
