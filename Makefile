@@ -53,6 +53,22 @@ latency: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
 	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet
 
+# The same measurement, where users are: the Windows program under wine64
+# with keys typed through wine's console on a pty, and the program built for
+# a slow CPU in $(PORTABLE_DIR), configured with $(PORTABLE_FLAGS).
+PORTABLE_DIR   ?= build-portable
+PORTABLE_FLAGS ?= -DQUIBBET_REFERENCE_RENDER=ON
+.PHONY: latency-windows latency-portable
+latency-windows: build windows
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
+	tests/windows/latency_wine.sh $(BUILD_DIR)/bench/quibbet_latency $(WIN_DIR)/quibbet.exe $(LATENCY_ARGS)
+
+latency-portable: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
+	cmake -S . -B $(PORTABLE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(PORTABLE_FLAGS)
+	cmake --build $(PORTABLE_DIR) -j $(JOBS) --target quibbet
+	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(PORTABLE_DIR)/quibbet
+
 # Sine over all 2^32 floats against the C library and MPFR, on every core.
 verify-sine: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -74,4 +90,4 @@ test-windows: build windows
 	tests/wine/ctest $(WIN_DIR) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PORTABLE_DIR)

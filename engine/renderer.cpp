@@ -84,7 +84,11 @@ void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer
 void RenderSound() {
   std::printf("Tone = %d\n", patch.tone);
   std::fflush(stdout);
+#ifdef QUIBBET_REFERENCE_RENDER
+  RenderReference(patch, noise_generator, sample_buffer);
+#else
   RenderFast(patch, noise_generator, sample_buffer);
+#endif
 }
 
 }  // namespace quibbet

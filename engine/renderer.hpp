@@ -46,7 +46,8 @@ void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer
 extern NoiseGenerator noise_generator;
 extern SampleBuffer sample_buffer;
 
-// Renders the global patch into the global buffer with RenderFast and
+// Renders the global patch into the global buffer with RenderFast (with
+// RenderReference in a build configured with QUIBBET_REFERENCE_RENDER) and
 // prints "Tone = %d".
 void RenderSound();
 
