@@ -223,7 +223,7 @@ double Ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
 
 // How the keys reach the program: keys[1] is written, keys[0] is the
 // program's standard input (and, on a terminal, its output too).
-struct Keyboard {
+struct KeyLine {
   int keys[2] = {-1, -1};
   bool terminal = false;
   std::thread drain;
@@ -270,7 +270,7 @@ struct Keyboard {
 Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
             std::span<const std::uint8_t> pcm) {
   Run run;
-  Keyboard keyboard;
+  KeyLine keyboard;
   if (!keyboard.Open(pty)) {
     run.problem = pty ? "no pty" : "no pipe";
     return run;
@@ -312,8 +312,6 @@ Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
   const std::vector<Heard>& heard = found.heard;
   const std::size_t lead = static_cast<std::size_t>(
       std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; }) - pcm.begin());
-  if (!heard.empty())
-    run.start_to_sound = Ms(capture.ArrivalOf(heard[0].begin + lead) - spawned);
   if (run.problem.empty()) run.problem = found.problem;
   if (!found.problem.empty() && !heard.empty()) {
     // The commonest way to go wrong on a busy machine: the server ran dry.
@@ -328,15 +326,34 @@ Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
   if (run.problem.empty() && heard.size() != kReplays + 1)
     run.problem = std::to_string(heard.size()) + " playbacks heard, not " +
                   std::to_string(kReplays + 1);
-  if (!run.problem.empty()) return run;
-  for (int i = 0; i < kReplays; ++i) {
-    if (heard[i].length >= kPcmBytes) run.problem = "a replay did not cut the sound";
-    // The old sound has ended where the capture first departs from it.
-    run.replay_to_silence.push_back(Ms(capture.ArrivalOf(heard[i].begin + heard[i].length) - key_at[i]));
-    run.replay_to_sound.push_back(Ms(capture.ArrivalOf(heard[i + 1].begin + lead) - key_at[i]));
+  if (run.problem.empty()) {
+    for (int i = 0; i < kReplays; ++i)
+      if (heard[i].length >= kPcmBytes) run.problem = "a replay did not cut the sound";
+    if (heard[kReplays].length != kPcmBytes && run.problem.empty())
+      run.problem =
+          "the full play stopped after " + std::to_string(heard[kReplays].length) + " bytes";
   }
-  if (heard[kReplays].length != kPcmBytes && run.problem.empty())
-    run.problem = "the full play stopped after " + std::to_string(heard[kReplays].length) + " bytes";
+  // The times are told even when a playback broke up: each playback begins
+  // where the render's first sounding bytes are found again, and the old
+  // sound has ended at the last sounding byte before that.
+  const std::string_view bytes = capture.bytes;
+  const std::string_view opening(reinterpret_cast<const char*>(pcm.data()) + lead, 8192);
+  std::vector<std::size_t> begins;  // capture offsets of each playback's first sounding byte
+  for (std::size_t at = bytes.find(opening, from); at != std::string_view::npos;
+       at = bytes.find(opening, at + opening.size()))
+    begins.push_back(at);
+  if (begins.size() == kReplays + 1) {
+    run.start_to_sound = Ms(capture.ArrivalOf(begins[0]) - spawned);
+    for (int i = 0; i < kReplays; ++i) {
+      const std::size_t ended = bytes.find_last_not_of('\0', begins[i + 1] - 1) + 1;
+      run.replay_to_silence.push_back(Ms(capture.ArrivalOf(ended) - key_at[i]));
+      run.replay_to_sound.push_back(Ms(capture.ArrivalOf(begins[i + 1]) - key_at[i]));
+    }
+  } else {
+    if (run.problem.empty())
+      run.problem = std::to_string(begins.size()) + " playbacks found, not " +
+                    std::to_string(kReplays + 1);
+  }
   run.bit_exact = run.problem.empty();
   return run;
 }
