@@ -4,7 +4,8 @@
 # parec captures. For WASAPI and for the waveOut fallback alike (each forced
 # by QUIBBET_WINDOWS_AUDIO), the capture must hold the render bit-exactly; a
 # stop must fall silent at once, and a replay start again from frame 0 on the
-# stream left open. With no server the program says so in one line, fast.
+# stream left open. When the output goes away between plays, the next start
+# plays on a new stream. With no server the program says so in one line, fast.
 # usage: playback_wine.sh <wine-run> <wine-prefix> <playback_probe.exe>
 set -eu
 run=$1 prefix=$2 probe=$3
