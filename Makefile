@@ -68,6 +68,22 @@ start-signals: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target start_signals
 	$(BUILD_DIR)/tests/start_signals $(BUILD_DIR)/quibbet tests/silent_alsa.conf 250 160 3 3000
 
+# The same measurement, where users are: the Windows program under wine64
+# with keys typed through wine's console on a pty, and the program built for
+# a slow CPU in $(PORTABLE_DIR), configured with $(PORTABLE_FLAGS).
+PORTABLE_DIR   ?= build-portable
+PORTABLE_FLAGS ?= -DQUIBBET_SIMD=OFF
+.PHONY: latency-windows latency-portable
+latency-windows: build windows
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
+	tests/windows/latency_wine.sh $(BUILD_DIR)/bench/quibbet_latency $(WIN_DIR)/quibbet.exe $(LATENCY_ARGS)
+
+latency-portable: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
+	cmake --fresh -S . -B $(PORTABLE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(PORTABLE_FLAGS)
+	cmake --build $(PORTABLE_DIR) -j $(JOBS) --target quibbet
+	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(PORTABLE_DIR)/quibbet
+
 # Sine over all 2^32 floats against the C library and MPFR, on every core.
 verify-sine: deps $(BENCH_DIR)/CMakeCache.txt
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target verify_sine
@@ -111,7 +127,7 @@ player-size: deps
 # ---- end of the player
 
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR) $(PORTABLE_DIR)
 
 # ---- Installing and packaging ----------------------------------------------
 # `make install` and `make uninstall` honour PREFIX and DESTDIR; the install

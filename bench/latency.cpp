@@ -4,10 +4,15 @@
 // capture reads are stamped on the same monotonic clock. Each run is one
 // process: its start, four replays a few hundred milliseconds apart, one full
 // play, and Escape. Prints min / median / max over the runs, and how many
-// runs were heard bit-exactly, with the machine idle and with a busy loop on
-// every core. Asserts nothing.
+// runs were heard bit-exactly, with the machine idle and with busy loops on
+// every core (one each unless --loops says how many in all). Asserts nothing.
 //
-//   quibbet_latency [--runs N] [--idle | --loaded] PROGRAM
+//   quibbet_latency [--runs N] [--idle | --loaded] [--loops N] [--pty] PROGRAM [ARGS...]
+//
+// With --pty the keys are typed on a terminal (a pty whose other end is the
+// program's standard input and output), as a user types them; otherwise they
+// arrive on a pipe. PROGRAM may be a wrapper that runs the program, such as
+// the one that runs the Windows build under wine.
 //
 // Times are taken at the arrival of the capture read that brought the sound,
 // so they include the capture's own latency (5 ms at most) and are upper
@@ -16,9 +21,11 @@
 // measurement; the program, the server and the busy loops run at the normal
 // one.
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +42,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,9 +70,10 @@ constexpr int kRaisedNice = -15;
 
 // Starts argv with standard input, output and error on the given descriptors
 // (-1: /dev/null), at the normal priority unless `raised`. The child dies with
-// this tool.
+// this tool. With `terminal`, standard input is a pty's end that becomes the
+// child's controlling terminal, in a session of its own, as a shell does it.
 pid_t Spawn(const std::vector<std::string>& argv, const Env& env, int in = -1, int out = -1,
-            int err = -1, bool raised = false) {
+            int err = -1, bool raised = false, bool terminal = false) {
   std::vector<std::string> strings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string s = *e;
@@ -85,6 +94,10 @@ pid_t Spawn(const std::vector<std::string>& argv, const Env& env, int in = -1, i
     ::dup2(in >= 0 ? in : null_fd, 0);
     ::dup2(out >= 0 ? out : null_fd, 1);
     ::dup2(err >= 0 ? err : null_fd, 2);
+    if (terminal) {
+      ::setsid();
+      ::ioctl(0, TIOCSCTTY, 0);
+    }
     ::execvpe(args[0], args.data(), envp.data());
     ::_exit(127);
   }
@@ -208,33 +221,85 @@ std::string ReadFile(const char* path) {
 
 double Ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
 
-Run RunOnce(Server& server, const std::string& program, std::span<const std::uint8_t> pcm) {
+// How the keys reach the program: keys[1] is written, keys[0] is the
+// program's standard input (and, on a terminal, its output too).
+struct KeyLine {
+  int keys[2] = {-1, -1};
+  bool terminal = false;
+  std::thread drain;
+
+  bool Open(bool pty) {
+    terminal = pty;
+    if (!pty) return ::pipe2(keys, O_CLOEXEC) == 0;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    if (::openpty(&keys[1], &keys[0], nullptr, nullptr, &size) != 0) return false;
+    ::fcntl(keys[1], F_SETFD, FD_CLOEXEC);
+    ::fcntl(keys[0], F_SETFD, FD_CLOEXEC);
+    // The screen must be read, or the program blocks once the pty's buffer
+    // is full. And a terminal answers queries, as a plain VT220 without the
+    // kitty keyboard protocol would: the program asks for the device's
+    // attributes, wine's console for the cursor position.
+    drain = std::thread([fd = keys[1]] {
+      constexpr std::pair<std::string_view, std::string_view> kAnswers[] = {
+          {"\x1b[c", "\x1b[?62;c"}, {"\x1b[6n", "\x1b[1;1R"}};
+      char chunk[4096];
+      ssize_t n;
+      while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
+        const std::string_view screen(chunk, static_cast<std::size_t>(n));
+        for (const auto& [query, answer] : kAnswers) {
+          if (screen.find(query) == std::string_view::npos) continue;
+          [[maybe_unused]] const ssize_t w = ::write(fd, answer.data(), answer.size());
+        }
+      }
+    });
+    return true;
+  }
+  // After the program has ended.
+  void Close() {
+    if (keys[0] >= 0) ::close(keys[0]);
+    if (drain.joinable()) drain.join();  // the pty reads EOF (EIO) once its other end is gone
+    ::close(keys[1]);
+  }
+  void Type(const char* key) {
+    [[maybe_unused]] const ssize_t n = ::write(keys[1], key, std::strlen(key));
+  }
+};
+
+Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
+            std::span<const std::uint8_t> pcm) {
   Run run;
-  int keys[2];
-  if (::pipe2(keys, O_CLOEXEC) != 0) {
-    run.problem = "no pipe";
+  KeyLine keyboard;
+  if (!keyboard.Open(pty)) {
+    run.problem = pty ? "no pty" : "no pipe";
     return run;
   }
   char err_path[] = "/tmp/quibbet-latency-err-XXXXXX";
   const int err_fd = ::mkstemp(err_path);
   const std::size_t from = server.Captured();
   const std::int64_t spawned = NowNs();
-  const pid_t pid = Spawn({program}, server.client_env(), keys[0], -1, err_fd);
-  ::close(keys[0]);
+  const int in = keyboard.keys[0];
+  const pid_t pid = Spawn(program, server.client_env(), in, pty ? in : -1, err_fd,
+                          /*raised=*/false, pty);
+  if (!pty) {
+    ::close(keyboard.keys[0]);
+    keyboard.keys[0] = -1;
+  }
 
   std::int64_t key_at[kReplays];
   SleepMs(700);
   for (int i = 0; i < kReplays; ++i) {
     key_at[i] = NowNs();
-    [[maybe_unused]] const ssize_t n = ::write(keys[1], " ", 1);
+    keyboard.Type(" ");
     SleepMs(450 + 37 * i);  // not a multiple of anything the program or server runs at
   }
   SleepMs(7300);  // the last replay plays to its end
   const std::int64_t escape_at = NowNs();
-  [[maybe_unused]] const ssize_t n = ::write(keys[1], "\x1b", 1);
+  keyboard.Type("\x1b");
   const int status = WaitFor(pid);
   run.escape_to_gone = Ms(NowNs() - escape_at);
-  ::close(keys[1]);
+  keyboard.Close();
   SleepMs(150);  // the tail of the capture
 
   run.stderr_text = ReadFile(err_path);
@@ -247,8 +312,6 @@ Run RunOnce(Server& server, const std::string& program, std::span<const std::uin
   const std::vector<Heard>& heard = found.heard;
   const std::size_t lead = static_cast<std::size_t>(
       std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; }) - pcm.begin());
-  if (!heard.empty())
-    run.start_to_sound = Ms(capture.ArrivalOf(heard[0].begin + lead) - spawned);
   if (run.problem.empty()) run.problem = found.problem;
   if (!found.problem.empty() && !heard.empty()) {
     // The commonest way to go wrong on a busy machine: the server ran dry.
@@ -263,15 +326,34 @@ Run RunOnce(Server& server, const std::string& program, std::span<const std::uin
   if (run.problem.empty() && heard.size() != kReplays + 1)
     run.problem = std::to_string(heard.size()) + " playbacks heard, not " +
                   std::to_string(kReplays + 1);
-  if (!run.problem.empty()) return run;
-  for (int i = 0; i < kReplays; ++i) {
-    if (heard[i].length >= kPcmBytes) run.problem = "a replay did not cut the sound";
-    // The old sound has ended where the capture first departs from it.
-    run.replay_to_silence.push_back(Ms(capture.ArrivalOf(heard[i].begin + heard[i].length) - key_at[i]));
-    run.replay_to_sound.push_back(Ms(capture.ArrivalOf(heard[i + 1].begin + lead) - key_at[i]));
+  if (run.problem.empty()) {
+    for (int i = 0; i < kReplays; ++i)
+      if (heard[i].length >= kPcmBytes) run.problem = "a replay did not cut the sound";
+    if (heard[kReplays].length != kPcmBytes && run.problem.empty())
+      run.problem =
+          "the full play stopped after " + std::to_string(heard[kReplays].length) + " bytes";
   }
-  if (heard[kReplays].length != kPcmBytes && run.problem.empty())
-    run.problem = "the full play stopped after " + std::to_string(heard[kReplays].length) + " bytes";
+  // The times are told even when a playback broke up: each playback begins
+  // where the render's first sounding bytes are found again, and the old
+  // sound has ended at the last sounding byte before that.
+  const std::string_view bytes = capture.bytes;
+  const std::string_view opening(reinterpret_cast<const char*>(pcm.data()) + lead, 8192);
+  std::vector<std::size_t> begins;  // capture offsets of each playback's first sounding byte
+  for (std::size_t at = bytes.find(opening, from); at != std::string_view::npos;
+       at = bytes.find(opening, at + opening.size()))
+    begins.push_back(at);
+  if (begins.size() == kReplays + 1) {
+    run.start_to_sound = Ms(capture.ArrivalOf(begins[0]) - spawned);
+    for (int i = 0; i < kReplays; ++i) {
+      const std::size_t ended = bytes.find_last_not_of('\0', begins[i + 1] - 1) + 1;
+      run.replay_to_silence.push_back(Ms(capture.ArrivalOf(ended) - key_at[i]));
+      run.replay_to_sound.push_back(Ms(capture.ArrivalOf(begins[i + 1]) - key_at[i]));
+    }
+  } else {
+    if (run.problem.empty())
+      run.problem = std::to_string(begins.size()) + " playbacks found, not " +
+                    std::to_string(kReplays + 1);
+  }
   run.bit_exact = run.problem.empty();
   return run;
 }
@@ -298,11 +380,10 @@ struct Condition {
   int runs = 0, bit_exact = 0;
 };
 
-// Busy loops, one per core, until the returned processes are stopped.
-std::vector<pid_t> StartLoad() {
+// Busy loops until the returned processes are stopped.
+std::vector<pid_t> StartLoad(int count) {
   std::vector<pid_t> loops;
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  for (unsigned i = 0; i < cores; ++i) {
+  for (int i = 0; i < count; ++i) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -315,19 +396,20 @@ std::vector<pid_t> StartLoad() {
   return loops;
 }
 
-std::optional<Condition> Measure(const std::string& name, bool loaded, int runs,
-                                 const std::string& program, std::span<const std::uint8_t> pcm) {
+std::optional<Condition> Measure(const std::string& name, int loops, int runs,
+                                 const std::vector<std::string>& program, bool pty,
+                                 std::span<const std::uint8_t> pcm) {
   Server server;
   if (!server.Start()) {
     std::fprintf(stderr, "quibbet_latency: the private PulseAudio server did not start\n");
     return std::nullopt;
   }
-  const std::vector<pid_t> load = loaded ? StartLoad() : std::vector<pid_t>{};
+  const std::vector<pid_t> load = StartLoad(loops);
   std::vector<double> start, sound, silence, escape;
   Condition c;
   c.name = name;
   for (int r = 0; r < runs; ++r) {
-    const Run run = RunOnce(server, program, pcm);
+    const Run run = RunOnce(server, program, pty, pcm);
     ++c.runs;
     c.bit_exact += run.bit_exact;
     if (run.start_to_sound) start.push_back(*run.start_to_sound);
@@ -389,26 +471,35 @@ void PrintTable(const std::vector<Condition>& conditions) {
 
 int Main(int argc, char** argv) {
   int runs = 10;
-  bool idle = true, loaded = true;
-  std::string program;
+  bool idle = true, loaded = true, pty = false;
+  int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::string> program;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--runs" && i + 1 < argc) {
+    if (!program.empty()) {
+      program.push_back(arg);  // the program's own arguments
+    } else if (arg == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--loops" && i + 1 < argc) {
+      loops = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--idle") {
       loaded = false;
     } else if (arg == "--loaded") {
       idle = false;
-    } else if (!arg.starts_with("-") && program.empty()) {
-      program = arg;
+    } else if (arg == "--pty") {
+      pty = true;
+    } else if (!arg.starts_with("-")) {
+      program.push_back(arg);
     } else {
-      std::fprintf(stderr, "usage: quibbet_latency [--runs N] [--idle | --loaded] PROGRAM\n");
+      std::fprintf(stderr,
+                   "usage: quibbet_latency [--runs N] [--idle | --loaded] [--loops N] [--pty] "
+                   "PROGRAM [ARGS...]\n");
       return 2;
     }
   }
-  if (program.empty() || ::access(program.c_str(), X_OK) != 0) {
+  if (program.empty() || ::access(program[0].c_str(), X_OK) != 0) {
     std::fprintf(stderr, "quibbet_latency: %s: not an executable program\n",
-                 program.empty() ? "(none given)" : program.c_str());
+                 program.empty() ? "(none given)" : program[0].c_str());
     return 2;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -421,19 +512,22 @@ int Main(int argc, char** argv) {
   RenderReference(Patch{}, noise, buffer);
   const auto pcm = buffer.Pcm();
 
-  std::printf("%s through a private PulseAudio null sink, %d runs each; per run: start, "
-              "replays as new sound/old sound ends, Escape\n",
-              program.c_str(), runs);
+  std::string command;
+  for (const std::string& a : program) command += (command.empty() ? "" : " ") + a;
+  std::printf("%s through a private PulseAudio null sink, keys on a %s, %d runs each; per run: "
+              "start, replays as new sound/old sound ends, Escape\n",
+              command.c_str(), pty ? "terminal" : "pipe", runs);
   if (!raised)
     std::printf("(the capture runs at the normal priority: a busy machine delays it too)\n");
   std::vector<Condition> conditions;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   if (idle) {
-    if (auto c = Measure("idle", false, runs, program, pcm)) conditions.push_back(*c);
+    if (auto c = Measure("idle", 0, runs, program, pty, pcm)) conditions.push_back(*c);
   }
   if (loaded) {
-    if (auto c = Measure(std::to_string(cores) + " busy loops", true, runs, program, pcm))
-      conditions.push_back(*c);
+    const std::string name =
+        std::to_string(loops) + " busy loops, " + std::to_string(cores) + " cores";
+    if (auto c = Measure(name, loops, runs, program, pty, pcm)) conditions.push_back(*c);
   }
   if (conditions.empty()) return 1;
   PrintTable(conditions);

@@ -20,7 +20,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Statically linked: the program needs no DLL beyond Windows' own (KERNEL32,
-# WINMM and the C runtime), so it runs from wherever it is copied.
+# OLE32, AVRT, WINMM and the C runtime), so it runs from wherever it is copied.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # The static runtime libraries bring their debugging sections along: a
 # release build leaves them out (3.1 MB against 1.4 MB).

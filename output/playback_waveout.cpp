@@ -1,27 +1,37 @@
-// The audio output on Windows: the waveform-audio output (winmm's waveOut),
-// the program's only contact with the audio stack there.
+// Playback through the waveform-audio output (winmm's waveOut), where WASAPI
+// cannot be opened: the default device (WAVE_MAPPER), opened at the first
+// start and kept for the whole run.
 //
-// The whole render is one buffer, handed to the default device (WAVE_MAPPER)
-// and played to its end by the device on its own. The device reads the pcm
-// in place, so it owns it from waveOutWrite until a silence has reset the
-// device. Every silence also closes it, as Windows programs stop waveOut
-// (reset, unprepare, close); opening it again costs a few milliseconds.
+// A small ring of buffers of our own is queued on the device; each time the
+// device has played one it signals an event, and a thread of ours refills it
+// with the next bytes of the sound. A stop resets the device, which drops
+// every queued buffer; a start queues the whole ring from the sound's first
+// frame. The ring holds copies, so nothing reads the sound once a stop has
+// returned. A lock makes the thread, starts and stops take turns.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <string>
+#include <thread>
 
 #include "engine/renderer.hpp"
-#include "output/playback_device.hpp"
+#include "output/playback_windows.hpp"
 
 namespace quibbet {
 
 namespace {
 
-HWAVEOUT device = nullptr;  // null while no device is open
-WAVEHDR header{};
+// Four buffers of 40 ms: a start queues all of them at once, so their size
+// costs no latency, and the device has 120 ms to play while one is refilled.
+constexpr int kRingBuffers = 4;
+constexpr std::size_t kBufferBytes = std::size_t{1764} * kBytesPerFrame;
 
 // waveOutGetErrorText's wording comes from the installed language (and from
 // wine, from wine's own table), so the usual cases get fixed texts.
@@ -51,57 +61,142 @@ std::string Reason(MMRESULT result) {
   return reason;
 }
 
-// Reset, then unprepare, then close: unpreparing a header the device still
-// plays is refused (WAVERR_STILLPLAYING), and only after the reset has
-// returned the buffer is the device done with the pcm.
-void CloseDevice() {
-  if (device == nullptr) return;
-  waveOutReset(device);
-  if (header.dwFlags & WHDR_PREPARED) {
-    // The reset marks the buffer done; allow a moment should a driver be
-    // slower to let go of it.
-    for (int tries = 0; tries < 100; ++tries) {
-      if (waveOutUnprepareHeader(device, &header, sizeof header) != WAVERR_STILLPLAYING) break;
-      Sleep(1);
+class WaveOutOutput final : public WindowsOutput {
+ public:
+  WaveOutOutput() = default;
+  WaveOutOutput(const WaveOutOutput&) = delete;
+  WaveOutOutput& operator=(const WaveOutOutput&) = delete;
+
+  ~WaveOutOutput() override {
+    if (feeder_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+      }
+      SetEvent(event_);
+      feeder_.join();
+    }
+    if (device_ != nullptr) {
+      // Reset, then unprepare, then close: unpreparing a buffer the device
+      // still plays is refused (WAVERR_STILLPLAYING).
+      waveOutReset(device_);
+      for (WAVEHDR& header : headers_)
+        if (header.dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(device_, &header, sizeof header);
+      waveOutClose(device_);
+    }
+    if (event_ != nullptr) CloseHandle(event_);
+  }
+
+  // Opens the device; empty, or why not.
+  std::string Open() {
+    event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (event_ == nullptr) return "cannot create an event";
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = kChannels;
+    format.nSamplesPerSec = kFramesPerSecond;
+    format.nAvgBytesPerSec = kFramesPerSecond * kBytesPerFrame;
+    format.nBlockAlign = kBytesPerFrame;
+    format.wBitsPerSample = 8 * kBytesPerSample;
+    MMRESULT result = waveOutOpen(&device_, WAVE_MAPPER, &format,
+                                  reinterpret_cast<DWORD_PTR>(event_), 0, CALLBACK_EVENT);
+    if (result != MMSYSERR_NOERROR) {
+      device_ = nullptr;
+      return Reason(result);
+    }
+    for (int i = 0; i < kRingBuffers; ++i) {
+      headers_[i] = WAVEHDR{};
+      headers_[i].lpData = reinterpret_cast<LPSTR>(storage_[i].data());
+      headers_[i].dwBufferLength = kBufferBytes;
+      result = waveOutPrepareHeader(device_, &headers_[i], sizeof headers_[i]);
+      if (result != MMSYSERR_NOERROR) return Reason(result);
+    }
+    feeder_ = std::thread([this] { Feed(); });
+    return "";
+  }
+
+  std::string Play(std::span<const std::uint8_t> pcm) override {
+    std::lock_guard lock(mutex_);
+    if (broken_ != MMSYSERR_NOERROR) return Reason(broken_);
+    waveOutReset(device_);
+    cursor_.Start(pcm);
+    if (const MMRESULT result = FillLocked(); result != MMSYSERR_NOERROR) {
+      cursor_.playing = false;
+      broken_ = result;
+      return Reason(result);
+    }
+    return "";
+  }
+
+  void Silence() override {
+    std::lock_guard lock(mutex_);
+    // With the lock held the thread is not copying, and with playing false
+    // it will not queue more. The reset drops every queued buffer.
+    if (!cursor_.playing && !Queued()) return;
+    cursor_.playing = false;
+    waveOutReset(device_);
+  }
+
+ private:
+  bool Queued() const {
+    for (const WAVEHDR& header : headers_)
+      if (header.dwFlags & WHDR_INQUEUE) return true;
+    return false;
+  }
+
+  // With the lock held: queues the next bytes of the sound in every buffer
+  // the device is done with, in order.
+  MMRESULT FillLocked() {
+    for (int i = 0; i < kRingBuffers; ++i) {
+      WAVEHDR& header = headers_[next_];
+      if (header.dwFlags & WHDR_INQUEUE) break;
+      const std::size_t n = cursor_.Take(storage_[next_].data(), kBufferBytes);
+      if (n == 0) break;
+      header.dwBufferLength = static_cast<DWORD>(n);
+      if (const MMRESULT result = waveOutWrite(device_, &header, sizeof header);
+          result != MMSYSERR_NOERROR)
+        return result;
+      next_ = (next_ + 1) % kRingBuffers;
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  // The feeding thread.
+  void Feed() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    for (;;) {
+      WaitForSingleObject(event_, INFINITE);
+      std::lock_guard lock(mutex_);
+      if (quit_) break;
+      if (!cursor_.playing) continue;
+      if (const MMRESULT result = FillLocked(); result != MMSYSERR_NOERROR) {
+        // The device went away; the next start finds out and opens another.
+        cursor_.playing = false;
+        broken_ = result;
+      }
     }
   }
-  waveOutClose(device);
-  device = nullptr;
-  header = WAVEHDR{};
-}
+
+  HWAVEOUT device_ = nullptr;
+  HANDLE event_ = nullptr;  // set by the device whenever a buffer is done
+  std::thread feeder_;
+
+  std::mutex mutex_;  // guards everything below
+  std::array<std::array<std::uint8_t, kBufferBytes>, kRingBuffers> storage_{};
+  std::array<WAVEHDR, kRingBuffers> headers_{};
+  int next_ = 0;  // the buffer to queue next
+  PlayCursor cursor_;
+  MMRESULT broken_ = MMSYSERR_NOERROR;  // why the device can no longer play
+  bool quit_ = false;
+};
 
 }  // namespace
 
-std::string DevicePlay(std::span<const std::uint8_t> pcm) {
-  CloseDevice();  // callers silence first; be safe if not
-
-  WAVEFORMATEX format{};
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = kChannels;
-  format.nSamplesPerSec = kFramesPerSecond;
-  format.nAvgBytesPerSec = kFramesPerSecond * kBytesPerFrame;
-  format.nBlockAlign = kBytesPerFrame;
-  format.wBitsPerSample = 8 * kBytesPerSample;
-  format.cbSize = 0;
-
-  HWAVEOUT opened = nullptr;
-  MMRESULT result = waveOutOpen(&opened, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
-  if (result != MMSYSERR_NOERROR) return Reason(result);
-  device = opened;
-
-  header = WAVEHDR{};
-  // waveOut never writes through lpData of an output buffer.
-  header.lpData = const_cast<LPSTR>(reinterpret_cast<const char*>(pcm.data()));
-  header.dwBufferLength = static_cast<DWORD>(pcm.size());
-  result = waveOutPrepareHeader(device, &header, sizeof header);
-  if (result == MMSYSERR_NOERROR) result = waveOutWrite(device, &header, sizeof header);
-  if (result != MMSYSERR_NOERROR) {
-    CloseDevice();
-    return Reason(result);
-  }
-  return {};
+std::unique_ptr<WindowsOutput> OpenWaveOutOutput(std::string& reason) {
+  auto out = std::make_unique<WaveOutOutput>();
+  reason = out->Open();
+  if (!reason.empty()) return nullptr;
+  return out;
 }
-
-void DeviceSilence() { CloseDevice(); }
 
 }  // namespace quibbet

@@ -1,17 +1,20 @@
 #!/bin/sh
-# waveOut under wine, heard through a real sound server: wine's PulseAudio
-# driver plays into a private PulseAudio null sink, whose monitor parec
-# captures. The capture must hold the render bit-exactly; a stop must fall
-# silent at once, and a replay start again from frame 0. With no server the
-# program says so in one line, fast.
+# Windows playback under wine, heard through a real sound server: wine's
+# PulseAudio driver plays into a private PulseAudio null sink, whose monitor
+# parec captures. For WASAPI and for the waveOut fallback alike (each forced
+# by QUIBBET_WINDOWS_AUDIO), the capture must hold the render bit-exactly; a
+# stop must fall silent at once, and a replay start again from frame 0 on the
+# stream left open. When the output goes away between plays, the next start
+# plays on a new stream. With no server the program says so in one line, fast.
 # usage: playback_wine.sh <wine-run> <wine-prefix> <playback_probe.exe>
 set -eu
 run=$1 prefix=$2 probe=$3
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/quibbet-wine-audio.XXXXXX")
-server_pid= recorder_pid=
+server_pid= recorder_pid= watcher_pid=
 cleanup() {
   [ -z "$recorder_pid" ] || kill "$recorder_pid" 2>/dev/null || true
+  [ -z "$watcher_pid" ] || kill "$watcher_pid" 2>/dev/null || true
   [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$dir"
@@ -43,40 +46,67 @@ PY
 # ---- A private server ----
 export HOME="$dir" XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config"
 unset PULSE_SERVER
-# norewinds: otherwise the monitor loses the first frames of a stream.
-pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
-  --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
-  --load="module-null-sink sink_name=ci rate=44100 format=s16le channels=2 norewinds=1" \
-  >"$dir/pulseaudio.log" 2>&1 &
-server_pid=$!
 export PULSE_SERVER="unix:$dir/native"
-tries=0
-until pactl info >/dev/null 2>&1; do
-  tries=$((tries + 1))
-  [ "$tries" -lt 100 ] || { echo "pulseaudio did not start"; cat "$dir/pulseaudio.log"; exit 1; }
-  sleep 0.1
-done
-# Anything below 100 % would scale the samples.
-pactl set-sink-volume ci 100%
-parec -d ci.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 \
-  >"$dir/capture" &
-recorder_pid=$!
-tries=0
-until [ "$(stat -c %s "$dir/capture")" -ge 17640 ]; do
-  tries=$((tries + 1))
-  [ "$tries" -lt 100 ] || { echo "parec delivers nothing"; exit 1; }
-  sleep 0.1
-done
+start_server() {
+  # norewinds: otherwise the monitor loses the first frames of a stream.
+  pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
+    --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+    --load="module-null-sink sink_name=ci rate=44100 format=s16le channels=2 norewinds=1" \
+    >"$dir/pulseaudio.log" 2>&1 &
+  server_pid=$!
+  tries=0
+  until pactl info >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || { echo "pulseaudio did not start"; cat "$dir/pulseaudio.log"; exit 1; }
+    sleep 0.1
+  done
+  # Anything below 100 % would scale the samples.
+  pactl set-sink-volume ci 100%
+}
+start_server
+
+start_recorder() {
+  : >"$dir/capture"
+  parec -d ci.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 \
+    >"$dir/capture" &
+  recorder_pid=$!
+  tries=0
+  until [ "$(stat -c %s "$dir/capture")" -ge 17640 ]; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || { echo "parec delivers nothing"; exit 1; }
+    sleep 0.1
+  done
+}
+stop_recorder() {
+  kill "$recorder_pid"
+  wait "$recorder_pid" 2>/dev/null || true
+  recorder_pid=
+}
 
 # Play a second of the sound, stop, and replay it to its end.
-"$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms stop \
-  "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
-sleep 0.3
-kill "$recorder_pid"
-wait "$recorder_pid" 2>/dev/null || true
-recorder_pid=
-[ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+listen() {
+  start_recorder
+  # The server's events: the program must play on one stream, kept open
+  # across the stop and the replay.
+  pactl subscribe >"$dir/events" 2>/dev/null &
+  watcher_pid=$!
+  QUIBBET_WINDOWS_AUDIO=$1 "$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms \
+    stop "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
+  sleep 0.3
+  stop_recorder
+  kill "$watcher_pid"
+  wait "$watcher_pid" 2>/dev/null || true
+  watcher_pid=
+  [ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+  # Wine probes the server with short streams of its own that never play;
+  # only a stream that played changes state.
+  streams=$(grep "'change' on sink-input" "$dir/events" | sort -u | wc -l)
+  [ "$streams" -eq 1 ] || { echo "$1: $streams streams played, not one"; exit 1; }
+  printf '%s: ' "$1"
+  check
+}
 
+check() {
 python3 - "$dir/capture" "$dir/render.pcm" "$dir/out" <<'PY'
 import sys
 capture = open(sys.argv[1], "rb").read()
@@ -122,4 +152,45 @@ tail = capture[second + len(pcm):]
 assert tail.count(0) == len(tail), "sound after the end of the render"
 print("cut after %.1f ms, silent %.1f ms, replay %d bytes bit-exact"
       % (played / bytes_per_ms, len(gap) / bytes_per_ms, len(pcm)))
+PY
+}
+
+listen wasapi
+listen waveout
+
+# ---- The output goes away between two plays (on Windows, say, headphones
+# unplugged; here the server restarts): the next start opens a new stream
+# and plays the whole render. waveOut under wine reports no such loss, so
+# only WASAPI is tried. ----
+QUIBBET_WINDOWS_AUDIO=wasapi "$run" "$prefix" "$probe" render "save=Z:$dir/render.pcm" start 300ms stop \
+  3000ms start 2000ms stop >"$dir/out" 2>"$dir/err" &
+probe_pid=$!
+tries=0
+until grep -q '^@stop' "$dir/out"; do
+  tries=$((tries + 1))
+  [ "$tries" -lt 200 ] || { echo "the probe did not stop"; cat "$dir/out"; exit 1; }
+  sleep 0.05
+done
+kill "$server_pid"
+wait "$server_pid" 2>/dev/null || true
+start_server
+start_recorder
+wait "$probe_pid"
+sleep 0.3
+stop_recorder
+[ -z "$(without_wine_noise "$dir/err")" ] || { echo "stderr:"; cat "$dir/err"; exit 1; }
+python3 - "$dir/capture" "$dir/render.pcm" "$dir/out" <<'PY'
+import sys
+capture = open(sys.argv[1], "rb").read()
+pcm = open(sys.argv[2], "rb").read()
+said = [l for l in open(sys.argv[3]).read().splitlines() if l.startswith("no audio output")]
+assert not said, said
+# Bit for bit it is checked above; here, that the new stream plays the
+# sound from its first frame on, and goes on playing it.
+lead = next(i for i, b in enumerate(pcm) if b) & ~3
+at = capture.find(pcm[lead:lead + 4096])
+assert at >= 0, "the render's first frames are not heard after the server restarted"
+heard_ms = (len(capture) - at - capture[at:].count(0)) / 176.4  # bytes that are not silence
+assert heard_ms >= 1000, "only %.1f ms of sound after the restart" % heard_ms
+print("after the server restarted: the render from frame 0, %.1f ms of sound" % heard_ms)
 PY

@@ -1,0 +1,61 @@
+// The two ways Windows playback reaches a speaker; playback_windows.cpp picks
+// one. Both keep their stream open for the whole run and are fed from a
+// thread of their own.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace quibbet {
+
+// An open output stream. Play and Silence are called from one thread, and
+// follow the contract of DevicePlay and DeviceSilence.
+class WindowsOutput {
+ public:
+  virtual ~WindowsOutput() = default;
+  // Empty, or why the stream cannot play (it is then broken for good, as
+  // when the device was unplugged, and the caller opens a new one).
+  virtual std::string Play(std::span<const std::uint8_t> pcm) = 0;
+  virtual void Silence() = 0;
+};
+
+// Where the feeding thread is in the sound. Guarded by its output's lock.
+// The device never reads past `ready`: the whole sound today, and the part
+// rendered so far once the sound is rendered block by block while it plays.
+struct PlayCursor {
+  std::span<const std::uint8_t> pcm;
+  std::size_t position = 0;  // bytes handed to the device
+  std::size_t ready = 0;     // bytes of pcm that may be handed over
+  bool playing = false;
+
+  void Start(std::span<const std::uint8_t> sound) {
+    pcm = sound;
+    position = 0;
+    ready = sound.size();
+    playing = true;
+  }
+  // Copies up to `bytes` of the sound to `to`; how many it copied.
+  std::size_t Take(std::uint8_t* to, std::size_t bytes) {
+    if (!playing) return 0;
+    const std::size_t n = std::min(bytes, ready - position);
+    std::memcpy(to, pcm.data() + position, n);
+    position += n;
+    return n;
+  }
+  bool Finished() const { return !playing || position == pcm.size(); }
+};
+
+// The default render endpoint through WASAPI, in shared mode and driven by
+// the engine's events. Null, with `reason` set, when it cannot be opened.
+std::unique_ptr<WindowsOutput> OpenWasapiOutput(std::string& reason);
+
+// The waveform-audio output (winmm's waveOut) with a small ring of buffers,
+// where WASAPI is not to be had. Null, with `reason` set, when it cannot be
+// opened.
+std::unique_ptr<WindowsOutput> OpenWaveOutOutput(std::string& reason);
+
+}  // namespace quibbet
