@@ -29,6 +29,11 @@ configure: deps $(BUILD_DIR)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Formatting and clang-tidy, as CI checks them.
+.PHONY: lint
+lint: configure
+	scripts/lint $(BUILD_DIR)
+
 # The build's log is shown only when the build fails, so the program starts
 # on a clean terminal; it stays in $(BUILD_DIR)/build.log either way.
 run: deps
