@@ -11,7 +11,13 @@ set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
 # x87 arithmetic keeps extra precision in its registers and would round the
 # sound differently: SSE2 does IEEE single and double as every other CPU.
-set(quibbet_i686_flags "-m32 -msse2 -mfpmath=sse -ffp-contract=off")
+# gcc-multilib would also link /usr/include/asm to the x86-64 kernel headers,
+# which serve both widths; a folder in the build holds that one link.
+set(quibbet_i686_include ${CMAKE_BINARY_DIR}/i686-include)
+file(MAKE_DIRECTORY ${quibbet_i686_include})
+file(CREATE_LINK /usr/include/x86_64-linux-gnu/asm ${quibbet_i686_include}/asm SYMBOLIC)
+set(quibbet_i686_flags
+  "-m32 -msse2 -mfpmath=sse -ffp-contract=off -idirafter ${quibbet_i686_include}")
 set(CMAKE_C_FLAGS_INIT "${quibbet_i686_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${quibbet_i686_flags}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
