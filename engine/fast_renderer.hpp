@@ -20,8 +20,9 @@ namespace quibbet {
 
 // An instruction set of the fast render's vector passes, as this build's
 // architecture numbers them, narrowest first: 0 .. SimdLevelCount() - 1.
-// Level 0 runs on every CPU of the architecture (x86-64: sse2, avx2, avx512;
-// aarch64: neon; any other CPU, or -DQUIBBET_SIMD=OFF: portable).
+// x86-64 has sse2, avx2 and avx512; aarch64 neon; any other CPU, or a build
+// with -DQUIBBET_SIMD=OFF, portable. Level 0 runs on every CPU of its
+// architecture.
 enum class SimdLevel : int {};
 
 // Levels built into this program.
