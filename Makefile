@@ -6,6 +6,7 @@ JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_ARGS  ?=
 LATENCY_ARGS ?=
+CROSS_DIR   ?= build-cross
 
 .PHONY: all deps configure build run test bench corpus verify-sine latency windows test-windows clean FORCE
 
@@ -15,6 +16,8 @@ LATENCY_ARGS ?=
 %/cmake-flags: FORCE
 	@mkdir -p $*
 	@printf '%s\n' '$(CMAKE_FLAGS)' | cmp -s - $@ || printf '%s\n' '$(CMAKE_FLAGS)' > $@
+
+.PHONY: test-aarch64 test-s390x test-i686 corpus-aarch64 corpus-s390x corpus-i686
 
 all: build
 
@@ -130,6 +133,33 @@ player-hashes: configure
 player-size: deps
 	tests/players/player_size.sh $(BUILD_DIR)/player-size
 # ---- end of the player
+
+# ---- Other CPUs, built with cmake/<triple>.cmake and tested under qemu-user.
+# Each compares its renders and files with this machine's build, which is
+# built first. aarch64 builds the whole program; s390x (big-endian) and i686
+# the engine, the files and the command line.
+cross_toolchain_aarch64 := aarch64-linux-gnu
+cross_toolchain_s390x   := s390x-linux-gnu
+cross_toolchain_i686    := i686-linux-gnu
+
+$(CROSS_DIR)-%/CMakeCache.txt:
+	scripts/install-deps cross-$*
+	cmake -S . -B $(CROSS_DIR)-$* -DCMAKE_TOOLCHAIN_FILE=cmake/$(cross_toolchain_$*).cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUIBBET_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) $(CMAKE_FLAGS)
+
+test-aarch64 test-s390x test-i686: test-%: build
+	scripts/install-deps cross-$*
+	$(MAKE) --no-print-directory $(CROSS_DIR)-$*/CMakeCache.txt
+	cmake --build $(CROSS_DIR)-$* -j $(JOBS)
+	cd $(CROSS_DIR)-$* && ctest --output-on-failure -j $(JOBS)
+
+# The whole fast-render corpus under the emulator: long, so not in ctest.
+corpus-aarch64 corpus-s390x corpus-i686: corpus-%:
+	scripts/install-deps cross-$*
+	$(MAKE) --no-print-directory $(CROSS_DIR)-$*/CMakeCache.txt
+	cmake --build $(CROSS_DIR)-$* -j $(JOBS) --target fast_render_corpus
+	$(CROSS_DIR)-$*/tests/run-fast_render_corpus
+# ---- end of other CPUs
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR) $(PORTABLE_DIR)

@@ -1,7 +1,7 @@
 // Milliseconds per render for fixed patches; asserts nothing.
 //
 // Each patch is timed with the reference render and then with the fast
-// render forced to each instruction set, so the ratios can be read side by
+// render at each instruction-set level, so the ratios can be read side by
 // side. `speedup` is the reference's mean wall-clock time per render in the
 // same run (the fastest of its repetitions) divided by this benchmark's, the
 // `Time` column. `guard_ppm` is how many sines per million the exactness
@@ -57,46 +57,53 @@ void BM_RenderReference(benchmark::State& state, Patch p, std::string name) {
   patch_timed_last = name;
 }
 
-void BM_RenderFast(benchmark::State& state, Patch p, SimdLevel level) {
-  const SimdLevel saved = ActiveSimdLevel();
-  if (!ForceSimdLevel(level)) {
+void BM_RenderFast(benchmark::State& state, Patch p, int level) {
+  if (level > static_cast<int>(BestSimdLevel())) {
     state.SkipWithError("this CPU cannot run that instruction set");
     return;
   }
   auto buffer = std::make_unique<SampleBuffer>();
   NoiseGenerator noise;
-  const SineGuardCount before = SineGuardCounts();
+  SineGuardCount counts;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    RenderFast(p, noise, *buffer);
+    RenderFast(p, noise, *buffer, SimdLevel{level}, counts);
     benchmark::DoNotOptimize(buffer->values);
     benchmark::ClobberMemory();
   }
   const double mean = MeanSeconds(start, state);
-  const SineGuardCount after = SineGuardCounts();
-  ForceSimdLevel(saved);
-  if (after.total > before.total) {
-    state.counters["guard_ppm"] = 1e6 * static_cast<double>(after.scalar - before.scalar) /
-                                  static_cast<double>(after.total - before.total);
+  if (counts.total > 0) {
+    state.counters["guard_ppm"] =
+        1e6 * static_cast<double>(counts.scalar) / static_cast<double>(counts.total);
   }
   if (reference_seconds > 0.0) state.counters["speedup"] = reference_seconds / mean;
 }
 
-#define QUIBBET_RENDER_BENCHMARKS(name, patch)                                                \
-  BENCHMARK_CAPTURE(BM_RenderReference, name, patch, #name)->Unit(benchmark::kMillisecond);   \
-  BENCHMARK_CAPTURE(BM_RenderFast, name##_sse2, patch, SimdLevel::kSse2)                      \
-      ->Unit(benchmark::kMillisecond);                                                        \
-  BENCHMARK_CAPTURE(BM_RenderFast, name##_avx2, patch, SimdLevel::kAvx2)                      \
-      ->Unit(benchmark::kMillisecond);                                                        \
-  BENCHMARK_CAPTURE(BM_RenderFast, name##_avx512, patch, SimdLevel::kAvx512)                  \
-      ->Unit(benchmark::kMillisecond)
-
-QUIBBET_RENDER_BENCHMARKS(default, Patch{});
-QUIBBET_RENDER_BENCHMARKS(all_saw, AllOf(SAW));
-QUIBBET_RENDER_BENCHMARKS(all_sqr, AllOf(SQR));
-QUIBBET_RENDER_BENCHMARKS(high_tone, HighTone());
+// The reference, then the fast render at each level this program is built
+// with, named after the level (default_sse2, default_neon, ...).
+void RegisterRenderBenchmarks(const std::string& name, const Patch& p) {
+  const std::string reference = "BM_RenderReference/" + name;
+  benchmark::RegisterBenchmark(reference.c_str(), BM_RenderReference, p, name)
+      ->Unit(benchmark::kMillisecond);
+  for (int l = 0; l < SimdLevelCount(); ++l) {
+    const std::string fast = "BM_RenderFast/" + name + "_" + SimdLevelName(SimdLevel{l});
+    benchmark::RegisterBenchmark(fast.c_str(), BM_RenderFast, p, l)
+        ->Unit(benchmark::kMillisecond);
+  }
+}
 
 }  // namespace
 }  // namespace quibbet
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  using quibbet::AllOf;
+  quibbet::RegisterRenderBenchmarks("default", quibbet::Patch{});
+  quibbet::RegisterRenderBenchmarks("all_saw", AllOf(quibbet::SAW));
+  quibbet::RegisterRenderBenchmarks("all_sqr", AllOf(quibbet::SQR));
+  quibbet::RegisterRenderBenchmarks("high_tone", quibbet::HighTone());
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "engine/fast_kernel.hpp"
 
 namespace quibbet {
 
@@ -34,48 +33,9 @@ const float* EnvelopeCheckpoints() {
   return checkpoints.data();
 }
 
-using Kernel = void (*)(const fast::KernelPlan&, const fast::KernelBlock&, fast::SineCounts&);
-using Sines = void (*)(const float*, float*, int, fast::SineCounts&);
-
-struct Level {
-  Kernel kernel;
-  Sines sines;
-};
-
-Level LevelFunctions(SimdLevel level) {
-  switch (level) {
-    case SimdLevel::kAvx512:
-      return {fast::KernelAvx512, fast::SinesAvx512};
-    case SimdLevel::kAvx2:
-      return {fast::KernelAvx2, fast::SinesAvx2};
-    case SimdLevel::kSse2:
-      break;
-  }
-  return {fast::KernelSse2, fast::SinesSse2};
+const fast::KernelSet& SetFor(SimdLevel level) {
+  return fast::KernelSetAt(static_cast<int>(level));
 }
-
-bool CanRun(SimdLevel level) {
-  switch (level) {
-    // What the kernel files are compiled for (see CMakeLists.txt).
-    case SimdLevel::kAvx512:
-      return CanRun(SimdLevel::kAvx2) && __builtin_cpu_supports("avx512f") &&
-             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
-             __builtin_cpu_supports("avx512bw");
-    case SimdLevel::kAvx2:
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-             __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-    case SimdLevel::kSse2:
-      return true;
-  }
-  return false;
-}
-
-SimdLevel& ActiveLevel() {
-  static SimdLevel level = BestSimdLevel();
-  return level;
-}
-
-fast::SineCounts guard_counts;
 
 // The noise step is linear modulo 2^32: (s0, s1, s2) becomes
 // (s0 + s1 + s2, s1 + s2, s0 + s2). Skipping is a power of that matrix.
@@ -128,36 +88,15 @@ fast::KernelPlan PlanFor(const Patch& p) {
 
 }  // namespace
 
-SimdLevel BestSimdLevel() {
-  if (CanRun(SimdLevel::kAvx512)) return SimdLevel::kAvx512;
-  if (CanRun(SimdLevel::kAvx2)) return SimdLevel::kAvx2;
-  return SimdLevel::kSse2;
-}
+int SimdLevelCount() { return fast::KernelSetCount(); }
 
-SimdLevel ActiveSimdLevel() { return ActiveLevel(); }
+SimdLevel BestSimdLevel() { return SimdLevel{fast::RunnableKernelSets() - 1}; }
 
-bool ForceSimdLevel(SimdLevel level) {
-  if (!CanRun(level)) return false;
-  ActiveLevel() = level;
-  return true;
-}
+const char* SimdLevelName(SimdLevel level) { return SetFor(level).name; }
 
-const char* SimdLevelName(SimdLevel level) {
-  switch (level) {
-    case SimdLevel::kAvx512:
-      return "avx512";
-    case SimdLevel::kAvx2:
-      return "avx2";
-    case SimdLevel::kSse2:
-      break;
-  }
-  return "sse2";
-}
-
-SineGuardCount SineGuardCounts() { return {guard_counts.total, guard_counts.scalar}; }
-
-void SinesRoundedToFloat(SimdLevel level, const float* x, float* out, int n) {
-  LevelFunctions(level).sines(x, out, n, guard_counts);
+void SinesRoundedToFloat(SimdLevel level, const float* x, float* out, int n,
+                         SineGuardCount& counts) {
+  SetFor(level).sines(x, out, n, counts);
 }
 
 void SkipNoise(NoiseGenerator& noise, std::uint64_t steps) {
@@ -177,7 +116,13 @@ void SkipNoise(NoiseGenerator& noise, std::uint64_t steps) {
 }
 
 void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
-  const Kernel kernel = LevelFunctions(ActiveLevel()).kernel;
+  SineGuardCount uncounted;
+  RenderFast(p, noise, buffer, BestSimdLevel(), uncounted);
+}
+
+void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer, SimdLevel level,
+                SineGuardCount& counts) {
+  const auto kernel = SetFor(level).kernel;
   const fast::KernelPlan plan = PlanFor(p);
   const bool noisy = plan.noisy[0] || plan.noisy[1];
 
@@ -212,7 +157,7 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
     }
     const fast::KernelBlock block{frames, first, env_values, noise0, noise1,
                                   pcm + std::size_t{kBytesPerFrame} * first};
-    kernel(plan, block, guard_counts);
+    kernel(plan, block, counts);
   }
   // Two steps per frame are taken whether or not the noise is heard.
   if (!noisy) SkipNoise(noise, 2 * std::uint64_t{kRenderFrames});

@@ -1,6 +1,6 @@
 // Constants of the sine (engine/sine.cpp) and of its vector form in the fast
 // render (engine/sine_fast.inc). Plain data only, so that the per-instruction
-// set kernels may include it (see engine/fast_kernel.hpp).
+// set kernels may include it (see engine/simd/kernel.hpp).
 //
 // Every value below was printed by tests/sine_constants.cpp with MPFR, which
 // also checks them; rebuild and run it (target sine_constants) after an edit.

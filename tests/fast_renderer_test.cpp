@@ -35,32 +35,21 @@ std::uint32_t Bits(float f) {
   return b;
 }
 
-// Every level RenderFast can be forced to on this CPU; restores the level
-// it found when destroyed.
-class LevelGuard {
- public:
-  LevelGuard() : saved_(ActiveSimdLevel()) {}
-  ~LevelGuard() { ForceSimdLevel(saved_); }
-  static std::vector<SimdLevel> Available() {
-    std::vector<SimdLevel> levels;
-    for (SimdLevel l : {SimdLevel::kSse2, SimdLevel::kAvx2, SimdLevel::kAvx512})
-      if (l <= BestSimdLevel()) levels.push_back(l);
-    return levels;
-  }
+// Every level this CPU can run, narrowest first.
+std::vector<SimdLevel> RunnableLevels() {
+  std::vector<SimdLevel> levels;
+  for (int l = 0; l <= static_cast<int>(BestSimdLevel()); ++l) levels.push_back(SimdLevel{l});
+  return levels;
+}
 
- private:
-  SimdLevel saved_;
-};
-
-TEST(SimdLevel, EveryLevelUpToTheBestCanBeForcedAndTheBestIsTheDefault) {
-  LevelGuard restore;
-  EXPECT_EQ(ActiveSimdLevel(), BestSimdLevel());
-  for (SimdLevel l : LevelGuard::Available()) {
-    EXPECT_TRUE(ForceSimdLevel(l)) << SimdLevelName(l);
-    EXPECT_EQ(ActiveSimdLevel(), l);
-  }
-  if (BestSimdLevel() != SimdLevel::kAvx512) {
-    EXPECT_FALSE(ForceSimdLevel(SimdLevel::kAvx512));
+TEST(SimdLevel, TheBestIsBuiltAndEveryLevelHasItsOwnName) {
+  ASSERT_GE(static_cast<int>(BestSimdLevel()), 0);
+  ASSERT_LT(static_cast<int>(BestSimdLevel()), SimdLevelCount());
+  std::vector<std::string> names;
+  for (int l = 0; l < SimdLevelCount(); ++l) names.push_back(SimdLevelName(SimdLevel{l}));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_FALSE(names[i].empty());
+    for (std::size_t j = 0; j < i; ++j) EXPECT_NE(names[i], names[j]);
   }
 }
 
@@ -100,9 +89,10 @@ double DistanceToMidpoint(double r) {
 // Runs the level's vector sine and returns how often its guard fired.
 std::uint64_t GuardedSines(SimdLevel level, const std::vector<float>& x, std::vector<float>& out) {
   out.assign(x.size(), 0.0f);
-  const std::uint64_t before = SineGuardCounts().scalar;
-  SinesRoundedToFloat(level, x.data(), out.data(), static_cast<int>(x.size()));
-  return SineGuardCounts().scalar - before;
+  SineGuardCount counts;
+  SinesRoundedToFloat(level, x.data(), out.data(), static_cast<int>(x.size()), counts);
+  EXPECT_EQ(counts.total, x.size()) << SimdLevelName(level);
+  return counts.scalar;
 }
 
 void ExpectSameAsScalar(const std::vector<float>& x, const std::vector<float>& out,
@@ -127,7 +117,7 @@ TEST(SineGuard, FiresNearEveryFloatMidpointAndThenAgreesWithTheScalarSine) {
   }
   // Odd lengths reach the padded tail of each level's vectors too.
   x.resize(13);
-  for (SimdLevel level : LevelGuard::Available()) {
+  for (SimdLevel level : RunnableLevels()) {
     std::vector<float> out;
     EXPECT_EQ(GuardedSines(level, x, out), x.size()) << SimdLevelName(level);
     ExpectSameAsScalar(x, out, level);
@@ -139,7 +129,7 @@ TEST(SineGuard, SendsNonFiniteAndHugeArgumentsToTheScalarSine) {
   const std::vector<float> in_range = {0.0f, -0.0f, kTiny, -kTiny,
                                        std::numeric_limits<float>::min(), 1e-30f, 4.2e9f,
                                        -4.2e9f};
-  for (SimdLevel level : LevelGuard::Available()) {
+  for (SimdLevel level : RunnableLevels()) {
     std::vector<float> out;
     EXPECT_EQ(GuardedSines(level, scalar_only, out), scalar_only.size()) << SimdLevelName(level);
     ExpectSameAsScalar(scalar_only, out, level);
@@ -154,7 +144,7 @@ TEST(SineGuard, AgreesOnRandomArgumentsAndRarelyFires) {
   for (const double range : {1.5, 40.0, 4000.0, 1e6}) {
     for (int i = 0; i < 25000; ++i) x.push_back(static_cast<float>((gen() * 0x1p-31 - 1) * range));
   }
-  for (SimdLevel level : LevelGuard::Available()) {
+  for (SimdLevel level : RunnableLevels()) {
     std::vector<float> out;
     // About one argument in a million is expected near a midpoint; a guard
     // that fired everywhere would hide a broken vector sine.
@@ -282,11 +272,10 @@ long FirstDifference(const SampleBuffer& a, const SampleBuffer& b) {
 }
 
 TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
-  LevelGuard restore;
   auto reference = std::make_unique<SampleBuffer>();
   auto fast = std::make_unique<SampleBuffer>();
-  const std::vector<SimdLevel> levels = LevelGuard::Available();
-  const SineGuardCount before = SineGuardCounts();
+  const std::vector<SimdLevel> levels = RunnableLevels();
+  SineGuardCount counts;
   int renders = 0;
   const std::vector<Case> corpus = Corpus(kFullCorpus);
   for (const Case& c : corpus) {
@@ -295,9 +284,8 @@ TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
       const NoiseGenerator start = noise;
       RenderReference(c.patch, noise, *reference);
       for (SimdLevel level : levels) {
-        ASSERT_TRUE(ForceSimdLevel(level));
         NoiseGenerator fast_noise = start;
-        RenderFast(c.patch, fast_noise, *fast);
+        RenderFast(c.patch, fast_noise, *fast, level, counts);
         const long at = FirstDifference(*reference, *fast);
         ASSERT_EQ(at, -1) << SimdLevelName(level) << ", render " << r << " of " << c.name
                           << ": byte " << at << " is " << int{fast->Pcm()[at]} << ", want "
@@ -307,10 +295,23 @@ TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
       ++renders;
     }
   }
-  const SineGuardCount after = SineGuardCounts();
   std::printf("%d renders of %zu patches on %zu levels; the guard sent %llu of %llu sines to the scalar sine\n",
-              renders, corpus.size(), levels.size(), static_cast<unsigned long long>(after.scalar - before.scalar),
-              static_cast<unsigned long long>(after.total - before.total));
+              renders, corpus.size(), levels.size(), static_cast<unsigned long long>(counts.scalar),
+              static_cast<unsigned long long>(counts.total));
+}
+
+// The caller's tally grows by the sines of each render and nothing else:
+// six a frame for the default patch (three voices, two shapers, the limiter).
+TEST(RenderFast, AddsItsSinesToTheCallersCount) {
+  auto buffer = std::make_unique<SampleBuffer>();
+  for (SimdLevel level : RunnableLevels()) {
+    SineGuardCount counts{7, 0};
+    NoiseGenerator noise;
+    for (std::uint64_t renders = 1; renders <= 2; ++renders) {
+      RenderFast(Patch{}, noise, *buffer, level, counts);
+      EXPECT_EQ(counts.total, 7 + renders * 6 * kRenderFrames) << SimdLevelName(level);
+    }
+  }
 }
 
 TEST(RenderFast, WritesOnlyThePcm) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -51,9 +52,12 @@ TEST(EncodeParams, IgnoresALocaleWithADecimalComma) {
   const std::string saved = std::setlocale(LC_ALL, nullptr);
   // Machines rarely have a decimal-comma locale installed; build one in a
   // scratch directory from the system's locale sources and point glibc at it.
+  // The files are in the program's byte order, which under an emulator may
+  // not be that of the localedef that builds them.
   test::TempDir dir;
-  ASSERT_EQ(std::system(("localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8") +
-                         "' >/dev/null 2>&1").c_str()),
+  const char* order = std::endian::native == std::endian::big ? "--big-endian" : "--little-endian";
+  ASSERT_EQ(std::system(("localedef " + std::string(order) + " -i de_DE -f UTF-8 '" +
+                         (dir / "de_DE.UTF-8") + "' >/dev/null 2>&1").c_str()),
             0);
   ::setenv("LOCPATH", dir.path().c_str(), 1);
   ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);

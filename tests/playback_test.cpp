@@ -164,6 +164,12 @@ class PrivateServer {
   // The server goes away, as when a user restarts it.
   void StopServer() { server_->Stop(); }
 
+  // Whether any sound has reached the capture yet.
+  bool Heard() {
+    std::lock_guard lock(capture_mutex_);
+    return capture_.bytes.find_first_not_of('\0') != std::string::npos;
+  }
+
   std::string Render() const { return test::ReadFile(dir_ / "render.pcm"); }
   const Capture& capture() const { return capture_; }
   std::int64_t probe_spawned_ns() const { return probe_spawned_ns_; }
@@ -271,7 +277,9 @@ TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
       server.Play({"render", "start", "600ms", "stop", "render", "start", "news", "stop", "render",
                    "start", "news", "stop"},
                   [&] {
-                    SleepMs(300);
+                    // Once the first start is heard, however long its render
+                    // took (an emulated CPU takes most of a second).
+                    EXPECT_TRUE(WaitUntil([&] { return server.Heard(); }, 10000));
                     server.StopServer();
                   });
   const auto reasons = LinesStartingWith(out, "no audio output: ");

@@ -1,17 +1,28 @@
 // Renders a fixed set of patches and writes their PCM, one after another,
-// to a file: usage: render_pcm reference|sse2|avx2|avx512 OUT
+// to a file: usage: render_pcm reference|LEVEL OUT, where LEVEL is one of
+// the fast render's levels (sse2, avx2, avx512 on x86-64; neon on aarch64;
+// portable on every other CPU). Exit status 2 when the level is not one
+// this program has, or the CPU lacks it.
 //
-// Built for Linux and for Windows; the Windows tests run both and compare
-// the two files byte for byte. Exit status 2 when the CPU lacks the level.
+// `render_pcm files DIR` saves each patch as the program does, as
+// DIR/out<i>.wav and DIR/import<i>.txt, and checks that each reopened
+// import<i>.txt gives the patch's oscillators back, bit for bit.
+//
+// Built for Linux, Windows and other CPUs; the tests run builds side by side
+// and compare the files byte for byte.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "engine/fast_renderer.hpp"
 #include "engine/patch.hpp"
 #include "engine/renderer.hpp"
+#include "output/param_dump.hpp"
+#include "output/param_load.hpp"
+#include "output/wav_writer.hpp"
 
 namespace quibbet {
 namespace {
@@ -43,24 +54,47 @@ const Patch kPatches[] = {
          {SIN, 1.0f, 1.0f, 0.0f}),
 };
 
-int Main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: render_pcm reference|sse2|avx2|avx512 OUT\n");
-    return 1;
-  }
-  const bool reference = std::strcmp(argv[1], "reference") == 0;
-  if (!reference) {
-    bool known = false;
-    for (const SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
-      if (std::strcmp(argv[1], SimdLevelName(level)) != 0) continue;
-      known = true;
-      if (!ForceSimdLevel(level)) return 2;
+bool SameOscillators(const Osc (&a)[2], const Osc (&b)[2]) {
+  return std::memcmp(a, b, sizeof a) == 0;  // Osc has no padding: four 32-bit fields
+}
+
+int SaveFiles(const std::string& dir) {
+  const auto buffer = std::make_unique<SampleBuffer>();
+  for (std::size_t i = 0; i < std::size(kPatches); ++i) {
+    const Patch& p = kPatches[i];
+    NoiseGenerator noise;
+    RenderFast(p, noise, *buffer);
+    const std::string wav = dir + "/out" + std::to_string(i) + ".wav";
+    const std::string rows = dir + "/import" + std::to_string(i) + ".txt";
+    for (const FileResult& r : {WriteWave(wav, *buffer), WriteParams(rows, p)}) {
+      if (!r.ok()) {
+        std::fprintf(stderr, "render_pcm: %s\n", r.error.c_str());
+        return 1;
+      }
     }
-    if (!known) {
-      std::fprintf(stderr, "render_pcm: unknown level '%s'\n", argv[1]);
+    // The patches' values have a few decimals, so the rows carry them exactly.
+    const LoadedParams reopened = LoadParams(rows);
+    if (!reopened.ok() || !SameOscillators(reopened.osc, p.osc)) {
+      std::fprintf(stderr, "render_pcm: %s does not reopen as the patch it was saved from%s%s\n",
+                   rows.c_str(), reopened.ok() ? "" : ": ", reopened.error.c_str());
       return 1;
     }
   }
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: render_pcm reference|LEVEL OUT, or render_pcm files DIR\n");
+    return 1;
+  }
+  if (std::strcmp(argv[1], "files") == 0) return SaveFiles(argv[2]);
+  const bool reference = std::strcmp(argv[1], "reference") == 0;
+  int level = 0;
+  while (!reference && std::strcmp(argv[1], SimdLevelName(SimdLevel{level})) != 0) {
+    if (++level == SimdLevelCount()) return 2;
+  }
+  if (level > static_cast<int>(BestSimdLevel())) return 2;
   std::FILE* out = std::fopen(argv[2], "wb");
   if (out == nullptr) {
     std::fprintf(stderr, "render_pcm: cannot create %s\n", argv[2]);
@@ -72,7 +106,8 @@ int Main(int argc, char** argv) {
     if (reference) {
       RenderReference(p, noise, *buffer);
     } else {
-      RenderFast(p, noise, *buffer);
+      SineGuardCount counts;
+      RenderFast(p, noise, *buffer, SimdLevel{level}, counts);
     }
     const auto pcm = buffer->Pcm();
     if (std::fwrite(pcm.data(), 1, pcm.size(), out) != pcm.size()) {

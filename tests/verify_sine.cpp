@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/fast_kernel.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/fast_renderer.hpp"
 #include "engine/voice.hpp"
 
@@ -132,10 +132,9 @@ void PrintRow(const Hard& h, const char* why) {
 }  // namespace
 
 int main() {
-  using quibbet::SimdLevel;
-  std::vector<VectorSines> levels = {quibbet::fast::SinesSse2};
-  if (quibbet::BestSimdLevel() >= SimdLevel::kAvx2) levels.push_back(quibbet::fast::SinesAvx2);
-  if (quibbet::BestSimdLevel() >= SimdLevel::kAvx512) levels.push_back(quibbet::fast::SinesAvx512);
+  std::vector<VectorSines> levels;
+  for (int l = 0; l < quibbet::fast::RunnableKernelSets(); ++l)
+    levels.push_back(quibbet::fast::KernelSetAt(l).sines);
 
   const auto start = std::chrono::steady_clock::now();
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());

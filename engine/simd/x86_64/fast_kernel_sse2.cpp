@@ -2,9 +2,10 @@
 // flags.
 #include <emmintrin.h>
 
+#include <bit>
 #include <cstdint>
 
-#include "engine/fast_kernel.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/renderer.hpp"
 #include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
@@ -55,17 +56,11 @@ constexpr int kLanes = 2;
   return near | Beyond(x, sine::kFastLimit);
 }
 
-#include "engine/fast_sines.inc"
-#include "engine/fast_kernel_body.inc"
+#include "engine/simd/vector_sines.inc"
+#include "engine/simd/kernel_body.inc"
 
 }  // namespace
 
-void KernelSse2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts) {
-  Kernel(plan, block, counts);
-}
-
-void SinesSse2(const float* x, float* out, int n, SineCounts& counts) {
-  VectorSines(x, out, n, counts);
-}
+extern const KernelSet kSse2Set = {"sse2", Kernel, VectorSines};
 
 }  // namespace quibbet::fast

@@ -2,9 +2,10 @@
 // -mbmi and -mbmi2 (no fused multiply-adds come of it: contraction is off).
 #include <immintrin.h>
 
+#include <bit>
 #include <cstdint>
 
-#include "engine/fast_kernel.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/renderer.hpp"
 #include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
@@ -56,17 +57,11 @@ constexpr int kLanes = 4;
   return near | Beyond(x, sine::kFastLimit);
 }
 
-#include "engine/fast_sines.inc"
-#include "engine/fast_kernel_body.inc"
+#include "engine/simd/vector_sines.inc"
+#include "engine/simd/kernel_body.inc"
 
 }  // namespace
 
-void KernelAvx2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts) {
-  Kernel(plan, block, counts);
-}
-
-void SinesAvx2(const float* x, float* out, int n, SineCounts& counts) {
-  VectorSines(x, out, n, counts);
-}
+extern const KernelSet kAvx2Set = {"avx2", Kernel, VectorSines};
 
 }  // namespace quibbet::fast

@@ -10,9 +10,10 @@
 
 #include <immintrin.h>
 
+#include <bit>
 #include <cstdint>
 
-#include "engine/fast_kernel.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/renderer.hpp"
 #include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
@@ -60,17 +61,11 @@ constexpr int kLanes = 8;
   return near | Beyond(x, sine::kFastLimit);
 }
 
-#include "engine/fast_sines.inc"
-#include "engine/fast_kernel_body.inc"
+#include "engine/simd/vector_sines.inc"
+#include "engine/simd/kernel_body.inc"
 
 }  // namespace
 
-void KernelAvx512(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts) {
-  Kernel(plan, block, counts);
-}
-
-void SinesAvx512(const float* x, float* out, int n, SineCounts& counts) {
-  VectorSines(x, out, n, counts);
-}
+extern const KernelSet kAvx512Set = {"avx512", Kernel, VectorSines};
 
 }  // namespace quibbet::fast

@@ -1,11 +1,18 @@
-// What the fast render hands to its per-instruction-set kernels.
+// The instruction-set seam of the fast render: what it hands to the kernels
+// of one architecture, and how it finds them.
 //
-// The kernels are compiled once per instruction set (SSE2, AVX2, AVX-512)
-// with that set's -m flags. Such a translation unit must not define or use
-// any inline function with external linkage (class member functions, most of
-// <cmath>'s C++ overloads): the linker keeps one copy of each, and the copy
-// it keeps might be the AVX-512 one, which would then run on every CPU. So
-// this header holds plain data and declarations only.
+// Each architecture keeps its kernels in its own folder, engine/simd/<arch>/,
+// which CMake picks from the target processor; engine/simd/portable/ serves
+// every other CPU. A folder holds one engine/simd/<arch>/fast_kernel_<set>.cpp
+// per instruction set and a kernel_sets.cpp that lists them and says which of
+// them this CPU runs.
+//
+// A kernel file may be compiled with its set's flags (x86-64's AVX2 and
+// AVX-512). Such a translation unit must not define or use any inline
+// function with external linkage (class member functions, most of <cmath>'s
+// C++ overloads): the linker keeps one copy of each, and the copy it keeps
+// might be the AVX-512 one, which would then run on every CPU. So this
+// header holds plain data and declarations only.
 #pragma once
 
 #include <cstdint>
@@ -58,7 +65,7 @@ struct KernelBlock {
 // The exactness of the vector sines.
 //
 // The sound needs Sine(x) (engine/voice.hpp): the double nearest the true
-// sine, rounded to float. Lane by lane, the vector sines (engine/fast_sines.inc)
+// sine, rounded to float. Lane by lane, the vector sines (engine/simd/vector_sines.inc)
 // compute the scalar Sine's fast evaluation (engine/sine_fast.inc), the same
 // operations in the same order, and apply its guard: a lane whose argument
 // is beyond sine::kFastLimit, infinite or NaN, or whose result lies too near
@@ -72,13 +79,19 @@ struct SineCounts {
   std::uint64_t scalar = 0;
 };
 
-// Each kernel renders one block; each sine routine computes
+// One instruction set's kernel renders one block; its sine routine computes
 // out[i] = float(Sine(x[i])) for n values, exactly.
-void KernelSse2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
-void KernelAvx2(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
-void KernelAvx512(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
-void SinesSse2(const float* x, float* out, int n, SineCounts& counts);
-void SinesAvx2(const float* x, float* out, int n, SineCounts& counts);
-void SinesAvx512(const float* x, float* out, int n, SineCounts& counts);
+struct KernelSet {
+  const char* name;  // as render_pcm and the benchmarks take it
+  void (*kernel)(const KernelPlan& plan, const KernelBlock& block, SineCounts& counts);
+  void (*sines)(const float* x, float* out, int n, SineCounts& counts);
+};
+
+// This architecture's kernel sets, narrowest first
+// (engine/simd/<arch>/kernel_sets.cpp). The first RunnableKernelSets() of
+// the KernelSetCount() built run on this CPU: always at least one.
+int KernelSetCount();
+int RunnableKernelSets();
+const KernelSet& KernelSetAt(int index);
 
 }  // namespace quibbet::fast
