@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <span>
 #include <sstream>
 #include <string>
