@@ -21,24 +21,15 @@
 // measurement; the program, the server and the busy loops run at the normal
 // one.
 #include <fcntl.h>
-#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,158 +38,23 @@
 #include <vector>
 
 #include "engine/renderer.hpp"
-#include "tests/sink_capture.hpp"
-
-extern char** environ;
+#include "support/child.hpp"
+#include "support/files.hpp"
+#include "support/sound_server.hpp"
 
 namespace quibbet {
 namespace {
 
 using test::Capture;
+using test::Child;
 using test::Heard;
 using test::NowNs;
+using test::SleepMs;
 
 constexpr int kReplays = 4;
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// Changes to the inherited environment; an empty value unsets the variable.
-using Env = std::map<std::string, std::string>;
-
 // The tool's own priority, raised where allowed.
 constexpr int kRaisedNice = -15;
-
-// Starts argv with standard input, output and error on the given descriptors
-// (-1: /dev/null), at the normal priority unless `raised`. The child dies with
-// this tool. With `terminal`, standard input is a pty's end that becomes the
-// child's controlling terminal, in a session of its own, as a shell does it.
-pid_t Spawn(const std::vector<std::string>& argv, const Env& env, int in = -1, int out = -1,
-            int err = -1, bool raised = false, bool terminal = false) {
-  std::vector<std::string> strings;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string s = *e;
-    if (!env.contains(s.substr(0, s.find('=')))) strings.push_back(s);
-  }
-  for (const auto& [key, value] : env)
-    if (!value.empty()) strings.push_back(key + "=" + value);
-  std::vector<char*> args, envp;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  for (const auto& e : strings) envp.push_back(const_cast<char*>(e.c_str()));
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (!raised) ::setpriority(PRIO_PROCESS, 0, 0);
-    const int null_fd = ::open("/dev/null", O_RDWR);
-    ::dup2(in >= 0 ? in : null_fd, 0);
-    ::dup2(out >= 0 ? out : null_fd, 1);
-    ::dup2(err >= 0 ? err : null_fd, 2);
-    if (terminal) {
-      ::setsid();
-      ::ioctl(0, TIOCSCTTY, 0);
-    }
-    ::execvpe(args[0], args.data(), envp.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int WaitFor(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  WaitFor(pid);
-}
-
-// The private server with its null sink "ci", and the capture of its monitor.
-class Server {
- public:
-  Server() {
-    char tmpl[] = "/tmp/quibbet-latency-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    const Env env = {{"HOME", dir_},
-                     {"XDG_RUNTIME_DIR", dir_},
-                     {"XDG_CONFIG_HOME", dir_ + "/config"},
-                     {"PULSE_SERVER", ""}};
-    // norewinds: otherwise the monitor loses the first frames of a stream.
-    server_ = Spawn({"pulseaudio", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1",
-                     "-n",
-                     "--load=module-native-protocol-unix socket=" + dir_ + "/native" +
-                         " auth-anonymous=1",
-                     "--load=module-null-sink sink_name=ci rate=44100 format=s16le channels=2 "
-                     "norewinds=1"},
-                    env);
-    client_env_ = env;
-    client_env_["PULSE_SERVER"] = "unix:" + dir_ + "/native";
-  }
-
-  ~Server() {
-    Stop(recorder_);
-    if (reader_.joinable()) reader_.join();
-    Stop(server_);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  // Waits for the server, sets the sink to 100 % and starts the capture.
-  bool Start() {
-    bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
-      up = WaitFor(Spawn({"pactl", "info"}, client_env_)) == 0;
-      if (!up) SleepMs(50);
-    }
-    // Anything below 100 % would scale the samples.
-    if (!up || WaitFor(Spawn({"pactl", "set-sink-volume", "ci", "100%"}, client_env_)) != 0)
-      return false;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    recorder_ = Spawn({"parec", "-d", "ci.monitor", "--raw", "--format=s16le", "--rate=44100",
-                       "--channels=2", "--latency-msec=5"},
-                      client_env_, -1, fds[1], -1, /*raised=*/true);
-    ::close(fds[1]);
-    reader_ = std::thread([this, fd = fds[0]] {
-      static char chunk[65536];
-      ssize_t n;
-      while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
-        const std::int64_t at = NowNs();
-        std::lock_guard lock(mutex_);
-        capture_.bytes.append(chunk, static_cast<std::size_t>(n));
-        capture_.reads.emplace_back(capture_.bytes.size(), at);
-      }
-      ::close(fd);
-    });
-    for (int i = 0; i < 500; ++i) {
-      if (Captured() >= std::size_t{4410} * kBytesPerFrame) return true;
-      SleepMs(10);
-    }
-    return false;
-  }
-
-  std::size_t Captured() {
-    std::lock_guard lock(mutex_);
-    return capture_.bytes.size();
-  }
-  Capture Snapshot() {
-    std::lock_guard lock(mutex_);
-    return capture_;
-  }
-  const Env& client_env() const { return client_env_; }
-
- private:
-  std::string dir_;
-  Env client_env_;
-  pid_t server_ = -1, recorder_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  Capture capture_;
-};
 
 // What one run measured, in ms; empty where it could not be told.
 struct Run {
@@ -208,35 +64,21 @@ struct Run {
   std::string problem, stderr_text;
 };
 
-std::string ReadFile(const char* path) {
-  std::string text;
-  if (FILE* f = std::fopen(path, "rb")) {
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
 double Ms(std::int64_t ns) { return static_cast<double>(ns) / 1e6; }
 
 // How the keys reach the program: keys[1] is written, keys[0] is the
 // program's standard input (and, on a terminal, its output too).
 struct KeyLine {
   int keys[2] = {-1, -1};
-  bool terminal = false;
+  std::optional<test::Pty> pty;
   std::thread drain;
 
-  bool Open(bool pty) {
-    terminal = pty;
-    if (!pty) return ::pipe2(keys, O_CLOEXEC) == 0;
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = 80;
-    if (::openpty(&keys[1], &keys[0], nullptr, nullptr, &size) != 0) return false;
-    ::fcntl(keys[1], F_SETFD, FD_CLOEXEC);
-    ::fcntl(keys[0], F_SETFD, FD_CLOEXEC);
+  bool Open(bool on_pty) {
+    if (!on_pty) return ::pipe2(keys, O_CLOEXEC) == 0;
+    pty.emplace(24, 80);
+    if (!pty->ok()) return false;
+    keys[0] = pty->tty();
+    keys[1] = pty->master();
     // The screen must be read, or the program blocks once the pty's buffer
     // is full. And a terminal answers queries, as a plain VT220 without the
     // kitty keyboard protocol would: the program asks for the device's
@@ -258,8 +100,13 @@ struct KeyLine {
   }
   // After the program has ended.
   void Close() {
+    if (pty) {
+      pty->CloseTty();
+      if (drain.joinable()) drain.join();  // the pty reads EOF (EIO) once its other end is gone
+      pty.reset();
+      return;
+    }
     if (keys[0] >= 0) ::close(keys[0]);
-    if (drain.joinable()) drain.join();  // the pty reads EOF (EIO) once its other end is gone
     ::close(keys[1]);
   }
   void Type(const char* key) {
@@ -267,7 +114,7 @@ struct KeyLine {
   }
 };
 
-Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
+Run RunOnce(test::PrivateSoundServer& server, const std::vector<std::string>& program, bool pty,
             std::span<const std::uint8_t> pcm) {
   Run run;
   KeyLine keyboard;
@@ -280,8 +127,15 @@ Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
   const std::size_t from = server.Captured();
   const std::int64_t spawned = NowNs();
   const int in = keyboard.keys[0];
-  const pid_t pid = Spawn(program, server.client_env(), in, pty ? in : -1, err_fd,
-                          /*raised=*/false, pty);
+  Child child(program, server.client_env(), [=] {
+    test::AtNormalPriority();
+    if (pty) {
+      test::OnTerminal(in);
+    } else {
+      ::dup2(in, 0);
+    }
+    ::dup2(err_fd, 2);
+  });
   if (!pty) {
     ::close(keyboard.keys[0]);
     keyboard.keys[0] = -1;
@@ -297,12 +151,12 @@ Run RunOnce(Server& server, const std::vector<std::string>& program, bool pty,
   SleepMs(7300);  // the last replay plays to its end
   const std::int64_t escape_at = NowNs();
   keyboard.Type("\x1b");
-  const int status = WaitFor(pid);
+  const int status = child.Wait();
   run.escape_to_gone = Ms(NowNs() - escape_at);
   keyboard.Close();
   SleepMs(150);  // the tail of the capture
 
-  run.stderr_text = ReadFile(err_path);
+  run.stderr_text = test::ReadFile(err_path);
   ::close(err_fd);
   ::unlink(err_path);
   if (status != 0) run.problem = "exit status " + std::to_string(status);
@@ -380,31 +234,15 @@ struct Condition {
   int runs = 0, bit_exact = 0;
 };
 
-// Busy loops until the returned processes are stopped.
-std::vector<pid_t> StartLoad(int count) {
-  std::vector<pid_t> loops;
-  for (int i = 0; i < count; ++i) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      ::setpriority(PRIO_PROCESS, 0, 0);
-      volatile std::uint64_t spin = 0;
-      for (;;) spin = spin + 1;
-    }
-    loops.push_back(pid);
-  }
-  return loops;
-}
-
 std::optional<Condition> Measure(const std::string& name, int loops, int runs,
                                  const std::vector<std::string>& program, bool pty,
                                  std::span<const std::uint8_t> pcm) {
-  Server server;
-  if (!server.Start()) {
+  test::PrivateSoundServer server(test::AtNormalPriority);
+  if (!server.Start().empty() || !server.StartCapture(5).empty()) {
     std::fprintf(stderr, "quibbet_latency: the private PulseAudio server did not start\n");
     return std::nullopt;
   }
-  const std::vector<pid_t> load = StartLoad(loops);
+  const test::BusyLoops load(loops, test::AtNormalPriority);
   std::vector<double> start, sound, silence, escape;
   Condition c;
   c.name = name;
@@ -427,10 +265,6 @@ std::optional<Condition> Measure(const std::string& name, int loops, int runs,
       std::printf("  stderr: %.*s\n", static_cast<int>(run.stderr_text.find('\n')),
                   run.stderr_text.c_str());
     std::fflush(stdout);
-  }
-  for (const pid_t pid : load) {
-    ::kill(pid, SIGKILL);
-    WaitFor(pid);
   }
   c.start = SpreadOf(start);
   c.replay_sound = SpreadOf(sound);

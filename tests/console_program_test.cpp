@@ -1,13 +1,12 @@
 // The shipped program driven as a user drives it: in a pseudo-terminal that
 // speaks the kitty keyboard protocol, in tmux, and with keys from a pipe.
+#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <utmp.h>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,9 @@
 #include "engine/renderer.hpp"
 #include "output/param_dump.hpp"
 #include "output/wav_writer.hpp"
-#include "process_util.hpp"
+#include "support/child.hpp"
+#include "support/sound_server.hpp"
+#include "test_util.hpp"
 
 namespace quibbet {
 namespace {
@@ -81,10 +82,8 @@ class PtyProgram {
                       const std::string& alsa_config = QUIBBET_SILENT_ALSA_CONF,
                       const std::vector<std::string>& args = {},
                       const std::string& pulse_server = "unix:/dev/null/no-server") {
-    int tty = -1;
-    winsize size{40, 100, 0, 0};
-    EXPECT_EQ(::openpty(&master_, &tty, nullptr, nullptr, &size), 0);
-    ::tcgetattr(tty, &before_);
+    EXPECT_TRUE(pty_.ok());
+    ::tcgetattr(pty_.tty(), &before_);
     std::vector<std::string> argv = {QUIBBET_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     child_.emplace(argv,
@@ -92,17 +91,16 @@ class PtyProgram {
                              {"PULSE_SERVER", pulse_server},
                              {"ALSA_CONFIG_PATH", alsa_config}},
                    [&] {
-                     ::login_tty(tty);
+                     test::OnTerminal(pty_.tty());
                      const rlimit no_core{0, 0};  // the crash tests must not leave core files
                      ::setrlimit(RLIMIT_CORE, &no_core);
                      if (::chdir(dir.c_str()) != 0) ::_exit(126);
                    });
-    ::close(tty);
+    pty_.CloseTty();
   }
-  ~PtyProgram() { ::close(master_); }
 
   void Send(std::string_view bytes) {
-    EXPECT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(::write(pty_.master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
 
   // Reads until `text` appears at or after output position `from`.
@@ -149,7 +147,7 @@ class PtyProgram {
   // The terminal's settings now, to compare with those before the program ran.
   bool SettingsRestored() const {
     termios now{};
-    ::tcgetattr(master_, &now);
+    ::tcgetattr(pty_.master(), &now);
     return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
            now.c_cflag == before_.c_cflag && now.c_lflag == before_.c_lflag &&
            std::memcmp(now.c_cc, before_.c_cc, sizeof now.c_cc) == 0;
@@ -174,20 +172,20 @@ class PtyProgram {
  private:
   // Whatever arrives within 10 ms; whether anything did.
   bool ReadSome() {
-    pollfd p{master_, POLLIN, 0};
+    pollfd p{pty_.master(), POLLIN, 0};
     if (::poll(&p, 1, 10) <= 0) return false;
     char bytes[4096];
-    const ssize_t n = ::read(master_, bytes, sizeof bytes);
+    const ssize_t n = ::read(pty_.master(), bytes, sizeof bytes);
     if (n <= 0) return !(closed_ = true);
     output_.append(bytes, static_cast<std::size_t>(n));
     return true;
   }
 
-  int master_ = -1;
   bool closed_ = false;  // the program's side has gone
   termios before_{};
   std::string output_;
   std::optional<test::Child> child_;  // stopped, if still running, after the terminal closes
+  test::Pty pty_{40, 100};
 };
 
 // Kitty key events: CSI code ; modifiers : event u (1 press, 2 repeat, 3 release).
@@ -344,26 +342,11 @@ TEST(TerminalCare, QuitSignalsAndCrashesPutTheTerminalBack) {
 // The bounds are loose, for a loaded machine; the program used to take half
 // a minute.
 TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
-  TempDir server_dir;
-  const std::string socket = server_dir / "native";
-  const test::Env server_env = {{"HOME", server_dir.path()},
-                                {"XDG_RUNTIME_DIR", server_dir.path()},
-                                {"XDG_CONFIG_HOME", server_dir / "config"},
-                                {"PULSE_SERVER", ""}};
-  test::Child server({"pulseaudio", "--daemonize=no", "--use-pid-file=no",
-                      "--exit-idle-time=-1", "-n",
-                      "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
-                      "--load=module-null-sink sink_name=ci"},
-                     server_env);
-  test::Env client_env = server_env;
-  client_env["PULSE_SERVER"] = "unix:" + socket;
-  ASSERT_TRUE(test::WaitUntil(
-      [&] { return server.Poll() >= 0 || test::RunToEnd({"pactl", "info"}, client_env).status == 0; },
-      10000, 50));
-  ASSERT_LT(server.Poll(), 0) << "pulseaudio did not start";
-  test::WriteFile(server_dir / "asound.conf",
-                  "pcm.!default { type pulse server \"unix:" + socket + "\" }\n");
-  ::kill(server.pid(), SIGSTOP);
+  test::PrivateSoundServer server;
+  ASSERT_EQ(server.Start(), "");
+  const std::string asound_conf = server.dir() / "asound.conf";
+  test::WriteFile(asound_conf, "pcm.!default { type pulse server \"" + server.address() + "\" }\n");
+  ::kill(server.server_pid(), SIGSTOP);
 
   const auto elapsed_ms = [](auto since) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
@@ -374,7 +357,7 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
                    (given_up ? " after the open gave up" : " while the output opens"));
       TempDir dir;
       const auto start = std::chrono::steady_clock::now();
-      PtyProgram program(dir.path(), server_dir / "asound.conf", {}, "unix:" + socket);
+      PtyProgram program(dir.path(), asound_conf, {}, server.address());
       ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
       EXPECT_LT(elapsed_ms(start), 1000.0) << "the screen waited for the server";
       if (given_up) {
@@ -399,7 +382,7 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
       EXPECT_TRUE(program.SettingsRestored());
     }
   }
-  ::kill(server.pid(), SIGCONT);
+  ::kill(server.server_pid(), SIGCONT);
 }
 
 // ---------------------------------------------------------------------------

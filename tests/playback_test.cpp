@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <span>
 #include <sstream>
 #include <string>
@@ -14,14 +12,13 @@
 #include <vector>
 
 #include "engine/renderer.hpp"
-#include "process_util.hpp"
-#include "sink_capture.hpp"
+#include "support/sound_server.hpp"
+#include "test_util.hpp"
 
 namespace quibbet {
 namespace {
 
 using test::Capture;
-using test::Child;
 using test::Env;
 using test::FindPlaybacks;
 using test::Heard;
@@ -29,7 +26,6 @@ using test::NowNs;
 using test::Playbacks;
 using test::SleepMs;
 using test::UnderrunMs;
-using test::WaitUntil;
 
 // One step of the probe's timeline: "@<step> <begin> <end>".
 struct Step {
@@ -65,79 +61,27 @@ std::vector<std::string> LinesStartingWith(const std::string& out, const std::st
 enum class Path { Pulse, Alsa };
 void PrintTo(Path path, std::ostream* out) { *out << (path == Path::Pulse ? "PulseAudio" : "ALSA"); }
 
-// A private PulseAudio with one null sink "ci" at the render's format, and a
-// capture of its monitor. Everything it started is stopped when it goes.
+// The private server (support/sound_server.hpp) and the probe's way to it.
 class PrivateServer {
  public:
   explicit PrivateServer(Path path) {
-    const Env server_env = {{"HOME", dir_.path()},
-                            {"XDG_RUNTIME_DIR", dir_.path()},
-                            {"XDG_CONFIG_HOME", dir_ / "config"},
-                            {"PULSE_SERVER", ""}};
-    // norewinds: otherwise the monitor loses the first frames of a stream.
-    const int log_fd = ::open((dir_ / "pulseaudio.log").c_str(), O_WRONLY | O_CREAT, 0644);
-    server_ = std::make_unique<Child>(
-        std::vector<std::string>{
-            "pulseaudio", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "-n",
-            "--load=module-native-protocol-unix socket=" + dir_ / "native" + " auth-anonymous=1",
-            "--load=module-null-sink sink_name=ci rate=44100 format=s16le channels=2 norewinds=1"},
-        server_env, test::OutputTo(log_fd, log_fd));
-    ::close(log_fd);
-    client_env_ = server_env;
-    client_env_["PULSE_SERVER"] = "unix:" + dir_ / "native";
-    probe_env_ = client_env_;
+    const test::TempDir& dir = server_.dir();
+    probe_env_ = server_.client_env();
     // Without the server, no ALSA device either: what is heard came this way.
-    test::WriteFile(dir_ / "no-alsa.conf", "");
-    probe_env_["ALSA_CONFIG_PATH"] = dir_ / "no-alsa.conf";
+    test::WriteFile(dir / "no-alsa.conf", "");
+    probe_env_["ALSA_CONFIG_PATH"] = dir / "no-alsa.conf";
     if (path == Path::Alsa) {
-      test::WriteFile(dir_ / "asound.conf",
-                      "pcm.!default { type pulse server \"unix:" + dir_ / "native" + "\" }\n");
-      probe_env_["ALSA_CONFIG_PATH"] = dir_ / "asound.conf";
-      probe_env_["PULSE_SERVER"] = "unix:" + dir_ / "no-server-here";
+      test::WriteFile(dir / "asound.conf",
+                      "pcm.!default { type pulse server \"" + server_.address() + "\" }\n");
+      probe_env_["ALSA_CONFIG_PATH"] = dir / "asound.conf";
+      probe_env_["PULSE_SERVER"] = "unix:" + dir / "no-server-here";
     }
-  }
-
-  ~PrivateServer() {
-    recorder_.reset();
-    if (reader_.joinable()) reader_.join();
   }
 
   // Waits for the server, sets the sink to 100 % and starts the capture.
   void Start() {
-    const bool up = WaitUntil(
-        [&] { return server_->Poll() >= 0 || test::RunToEnd({"pactl", "info"}, client_env_).status == 0; },
-        10000, 50);
-    ASSERT_TRUE(up && server_->Poll() < 0)
-        << "pulseaudio did not start:\n" << test::ReadFile(dir_ / "pulseaudio.log");
-    // Anything below 100 % would scale the samples.
-    ASSERT_EQ(test::RunToEnd({"pactl", "set-sink-volume", "ci", "100%"}, client_env_).status, 0);
-
-    int fds[2];
-    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    recorder_ = std::make_unique<Child>(
-        std::vector<std::string>{"parec", "-d", "ci.monitor", "--raw", "--format=s16le",
-                                 "--rate=44100", "--channels=2", "--latency-msec=20"},
-        client_env_, [out = fds[1]] { ::dup2(out, 1); });
-    ::close(fds[1]);
-    reader_ = std::thread([this, fd = fds[0]] {
-      char chunk[65536];
-      ssize_t n;
-      while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
-        const std::int64_t at = NowNs();
-        std::lock_guard lock(capture_mutex_);
-        capture_.bytes.append(chunk, static_cast<std::size_t>(n));
-        capture_.reads.emplace_back(capture_.bytes.size(), at);
-      }
-      ::close(fd);
-    });
-    // The monitor streams silence as soon as the recording runs.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-          std::lock_guard lock(capture_mutex_);
-          return capture_.bytes.size() >= 4410 * kBytesPerFrame;
-        },
-        5000))
-        << "parec delivers nothing";
+    ASSERT_EQ(server_.Start(), "");
+    ASSERT_EQ(server_.StartCapture(20), "");
   }
 
   // Runs the probe on a script and ends the capture; the probe's stdout.
@@ -147,7 +91,7 @@ class PrivateServer {
                    const std::function<void()>& meanwhile = {}) {
     std::vector<std::string> argv = {QUIBBET_PLAYBACK_PROBE};
     argv.insert(argv.end(), script.begin(), script.end());
-    argv.push_back("save=" + dir_ / "render.pcm");
+    argv.push_back("save=" + server_.dir() / "render.pcm");
     probe_spawned_ns_ = NowNs();
     test::Finished probe;
     std::thread run([&] { probe = test::RunToEnd(argv, probe_env_); });
@@ -156,30 +100,24 @@ class PrivateServer {
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");
     SleepMs(200);  // the tail of the capture
-    recorder_->Stop();
-    reader_.join();
+    server_.StopCapture();
+    capture_ = server_.Snapshot();
     return probe.out;
   }
 
   // The server goes away, as when a user restarts it.
-  void StopServer() { server_->Stop(); }
+  void StopServer() { server_.StopServer(); }
 
   // Whether any sound has reached the capture yet.
-  bool Heard() {
-    std::lock_guard lock(capture_mutex_);
-    return capture_.bytes.find_first_not_of('\0') != std::string::npos;
-  }
+  bool Heard() { return server_.Snapshot().bytes.find_first_not_of('\0') != std::string::npos; }
 
-  std::string Render() const { return test::ReadFile(dir_ / "render.pcm"); }
+  std::string Render() const { return test::ReadFile(server_.dir() / "render.pcm"); }
   const Capture& capture() const { return capture_; }
   std::int64_t probe_spawned_ns() const { return probe_spawned_ns_; }
 
  private:
-  test::TempDir dir_;
-  Env client_env_, probe_env_;
-  std::unique_ptr<Child> server_, recorder_;
-  std::thread reader_;
-  std::mutex capture_mutex_;
+  test::PrivateSoundServer server_;
+  Env probe_env_;
   Capture capture_;
   std::int64_t probe_spawned_ns_ = 0;
 };

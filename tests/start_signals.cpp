@@ -13,16 +13,12 @@
 // Sends SIGTERM and SIGHUP at 0, step, 2 step, ... (steps of each). Prints one
 // line per signal and exits 1 if any run failed. ctest runs a short sweep;
 // `make start-signals` the full one.
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
-#include <utmp.h>
 
 #include <algorithm>
 #include <climits>
@@ -30,16 +26,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/child.hpp"
+
 namespace {
 
-std::int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
-}
+using quibbet::test::NowNs;
 
 void SleepUntil(std::int64_t ns) {
   const timespec at{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
@@ -47,19 +42,17 @@ void SleepUntil(std::int64_t ns) {
   }
 }
 
-pid_t Spawn(const char* program, const char* alsa_conf, int tty) {
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
-  login_tty(tty);
-  setenv("TERM", "xterm-256color", 1);
-  setenv("PULSE_SERVER", "unix:/dev/null/no-server", 1);
-  setenv("ALSA_CONFIG_PATH", alsa_conf, 1);
-  if (chdir("/tmp") != 0) _exit(126);
-  execl(program, program, static_cast<char*>(nullptr));
-  _exit(127);
+// The program on `tty`, with no sound device.
+std::unique_ptr<quibbet::test::Child> Spawn(const char* program, const char* alsa_conf, int tty) {
+  return std::make_unique<quibbet::test::Child>(
+      std::vector<std::string>{program},
+      quibbet::test::Env{{"TERM", "xterm-256color"},
+                         {"PULSE_SERVER", "unix:/dev/null/no-server"},
+                         {"ALSA_CONFIG_PATH", alsa_conf}},
+      [tty] {
+        quibbet::test::OnTerminal(tty);
+        if (chdir("/tmp") != 0) _exit(126);
+      });
 }
 
 struct Run {
@@ -70,17 +63,18 @@ struct Run {
 
 Run RunOnce(const char* program, const char* alsa_conf, int signal, std::int64_t delay_ns,
             int limit_ms) {
-  int master = -1, tty = -1;
-  winsize size{40, 100, 0, 0};
-  if (openpty(&master, &tty, nullptr, nullptr, &size) != 0) {
+  quibbet::test::Pty pty(40, 100);
+  if (!pty.ok()) {
     std::perror("openpty");
     std::exit(2);
   }
+  const int master = pty.master();
   termios before{};
-  tcgetattr(tty, &before);
+  tcgetattr(pty.tty(), &before);
   const std::int64_t start = NowNs();
-  const pid_t pid = Spawn(program, alsa_conf, tty);
-  close(tty);
+  const auto child = Spawn(program, alsa_conf, pty.tty());
+  const pid_t pid = child->pid();
+  pty.CloseTty();
   SleepUntil(start + delay_ns);
   kill(pid, signal);
   const std::int64_t sent = NowNs();
@@ -95,13 +89,13 @@ Run RunOnce(const char* program, const char* alsa_conf, int signal, std::int64_t
       const ssize_t n = read(master, bytes, sizeof bytes);
       if (n > 0) output.append(bytes, static_cast<std::size_t>(n));
     }
-    if (waitpid(pid, &status, WNOHANG) == pid) {
+    if ((status = child->Poll()) >= 0) {
       run.ms = static_cast<double>(NowNs() - sent) / 1e6;
       break;
     }
     if (NowNs() - sent > std::int64_t{limit_ms} * 1'000'000) {
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      status = child->Wait();
       break;
     }
   }
@@ -119,7 +113,6 @@ Run RunOnce(const char* program, const char* alsa_conf, int signal, std::int64_t
   const std::size_t hidden = output.rfind("\x1b[?25l");
   run.terminal_back = (after.c_lflag & kModes) == (before.c_lflag & kModes) &&
                       (hidden == std::string::npos || output.find("\x1b[?25h", hidden) != std::string::npos);
-  close(master);
   return run;
 }
 
@@ -142,15 +135,7 @@ int main(int argc, char** argv) {
   const int busy = argc > 5 ? std::atoi(argv[5]) : 3;
   const int limit_ms = argc > 6 ? std::atoi(argv[6]) : 3000;
 
-  std::vector<pid_t> loops;
-  for (int i = 0; i < busy; ++i) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      for (;;) asm volatile("");
-    }
-    loops.push_back(pid);
-  }
+  const quibbet::test::BusyLoops loops(busy);
 
   bool failed = false;
   std::printf("%d runs per signal, %ld us apart from 0, %d busy loops; limit %d ms\n", steps,
@@ -179,10 +164,6 @@ int main(int argc, char** argv) {
                 "  signal to exit median %.1f ms, max %.1f ms\n",
                 strsignal(signal), steps, hung, late, wrong_end, raw_left, median, max);
     failed = failed || hung + wrong_end + raw_left > 0;
-  }
-  for (pid_t pid : loops) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
   }
   return failed ? 1 : 0;
 }

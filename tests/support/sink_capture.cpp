@@ -1,54 +1,13 @@
-// What a sound server's monitor delivered, and the playbacks of a render
-// found in it. Shared by the playback test and the latency tool.
-#pragma once
-
-#include <time.h>
+#include "support/sink_capture.hpp"
 
 #include <algorithm>
-#include <cstdint>
-#include <span>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/renderer.hpp"
 
 namespace quibbet::test {
 
-inline std::int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-// What parec delivered, with the time each read arrived.
-struct Capture {
-  std::string bytes;
-  std::vector<std::pair<std::size_t, std::int64_t>> reads;  // end offset, arrival ns
-
-  // Arrival of the read that brought byte i: an upper bound on when it was heard.
-  std::int64_t ArrivalOf(std::size_t i) const {
-    const auto it = std::upper_bound(reads.begin(), reads.end(), std::make_pair(i, INT64_MAX));
-    return it == reads.end() ? INT64_MAX : it->second;
-  }
-};
-
-// A playback found in the capture: the render's bytes [0, length) heard
-// from capture offset begin on.
-struct Heard {
-  std::size_t begin = 0, length = 0;
-};
-
-struct Playbacks {
-  std::vector<Heard> heard;
-  std::string problem;  // empty when the capture is nothing but these
-};
-
-// Splits the capture into playbacks of the render separated by silence.
-// Anything else (a sound that is not the render from its first frame, or a
-// render that goes on with wrong bytes) ends the search as a problem.
-inline Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm,
-                                std::size_t from = 0) {
+Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm,
+                        std::size_t from) {
   const auto first_sound =
       std::find_if(pcm.begin(), pcm.end(), [](std::uint8_t b) { return b != 0; });
   const std::size_t lead = static_cast<std::size_t>(first_sound - pcm.begin());
@@ -75,10 +34,7 @@ inline Playbacks FindPlaybacks(const std::string& capture, std::span<const std::
   return found;
 }
 
-// Milliseconds of silence the server inserted into playback h because the
-// client fell behind (an underrun): after a silent gap the render goes on,
-// shifted by the gap, from where it broke off. 0 when h did not break so.
-inline double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm, const Heard& h) {
+double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm, const Heard& h) {
   constexpr std::size_t kCheck = 4410 * kBytesPerFrame;  // 0.1 s
   constexpr std::size_t kSkip = 64 * kBytesPerFrame;     // past the break, whatever its bytes
   const std::size_t from = h.length - h.length % kBytesPerFrame + kSkip;
