@@ -26,6 +26,7 @@ using test::NowNs;
 using test::Playbacks;
 using test::SleepMs;
 using test::UnderrunMs;
+using test::WaitUntil;
 
 // One step of the probe's timeline: "@<step> <begin> <end>".
 struct Step {
