@@ -10,8 +10,8 @@
 
 #include "console/program_state.hpp"
 #include "engine/fast_renderer.hpp"
-#include "output/param_load.hpp"
-#include "output/wav_writer.hpp"
+#include "files/param_load.hpp"
+#include "files/wav_writer.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>

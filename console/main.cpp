@@ -13,9 +13,9 @@
 #include "console/screen.hpp"
 #include "console/terminal.hpp"
 #include "engine/renderer.hpp"
-#include "output/param_dump.hpp"
-#include "output/playback.hpp"
-#include "output/wav_writer.hpp"
+#include "files/param_dump.hpp"
+#include "audio/playback.hpp"
+#include "files/wav_writer.hpp"
 
 namespace quibbet {
 namespace {

@@ -13,8 +13,8 @@
 #include <span>
 #include <string>
 
-#include "output/param_dump.hpp"
-#include "output/param_load.hpp"
+#include "files/param_dump.hpp"
+#include "files/param_load.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "output/param_dump.hpp"
+#include "files/param_dump.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "output/param_load.hpp"
+#include "files/param_load.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "engine/renderer.hpp"
-#include "output/param_dump.hpp"
+#include "files/param_dump.hpp"
 #include "test_util.hpp"
 
 namespace quibbet {

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "console/program_state.hpp"
-#include "output/playback.hpp"
+#include "audio/playback.hpp"
 
 namespace {
 

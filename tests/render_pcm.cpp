@@ -20,9 +20,9 @@
 #include "engine/fast_renderer.hpp"
 #include "engine/patch.hpp"
 #include "engine/renderer.hpp"
-#include "output/param_dump.hpp"
-#include "output/param_load.hpp"
-#include "output/wav_writer.hpp"
+#include "files/param_dump.hpp"
+#include "files/param_load.hpp"
+#include "files/wav_writer.hpp"
 
 namespace quibbet {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "console/key_table.hpp"
 #include "engine/patch.hpp"
-#include "output/param_dump.hpp"
+#include "files/param_dump.hpp"
 
 namespace quibbet {
 namespace {

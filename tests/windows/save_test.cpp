@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "output/atomic_file.hpp"
+#include "files/atomic_file.hpp"
 
 namespace quibbet {
 namespace {

@@ -14,8 +14,8 @@
 #include <span>
 #include <string>
 
-#include "output/playback_device.hpp"
-#include "output/playback_windows.hpp"
+#include "audio/playback_device.hpp"
+#include "audio/playback_windows.hpp"
 
 namespace quibbet {
 

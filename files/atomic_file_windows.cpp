@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "output/atomic_file.hpp"
+#include "files/atomic_file.hpp"
 
 namespace quibbet {
 

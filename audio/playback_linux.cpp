@@ -24,8 +24,8 @@
 #include <string>
 #include <thread>
 
-#include "output/playback_device.hpp"
-#include "output/playback_linux.hpp"
+#include "audio/playback_device.hpp"
+#include "audio/playback_linux.hpp"
 
 namespace quibbet {
 

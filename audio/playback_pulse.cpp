@@ -15,7 +15,7 @@
 #include <string>
 
 #include "engine/renderer.hpp"
-#include "output/playback_linux.hpp"
+#include "audio/playback_linux.hpp"
 
 // Sanitizer builds: libpulse keeps a few small blocks to the end of the
 // process that it never frees. The suppression is scoped to allocations made

@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "engine/renderer.hpp"
-#include "output/playback_linux.hpp"
+#include "audio/playback_linux.hpp"
 
 namespace quibbet {
 

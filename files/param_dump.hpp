@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/patch.hpp"
-#include "output/atomic_file.hpp"
+#include "files/atomic_file.hpp"
 
 namespace quibbet {
 

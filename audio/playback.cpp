@@ -1,13 +1,13 @@
 // The program's side of playback: which buffer plays, and the one line that
 // tells the user when there is nothing to play it on.
-#include "output/playback.hpp"
+#include "audio/playback.hpp"
 
 #include <cstdio>
 #include <mutex>
 #include <utility>
 
 #include "engine/renderer.hpp"
-#include "output/playback_device.hpp"
+#include "audio/playback_device.hpp"
 
 namespace quibbet {
 

@@ -1,4 +1,4 @@
-#include "output/atomic_file.hpp"
+#include "files/atomic_file.hpp"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/renderer.hpp"
-#include "output/atomic_file.hpp"
+#include "files/atomic_file.hpp"
 
 namespace quibbet {
 

@@ -1,4 +1,4 @@
-#include "output/wav_writer.hpp"
+#include "files/wav_writer.hpp"
 
 namespace quibbet {
 

@@ -1,4 +1,4 @@
-#include "output/param_load.hpp"
+#include "files/param_load.hpp"
 
 #include <algorithm>
 #include <cerrno>

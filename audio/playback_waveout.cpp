@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "engine/renderer.hpp"
-#include "output/playback_windows.hpp"
+#include "audio/playback_windows.hpp"
 
 namespace quibbet {
 
