@@ -1,7 +1,9 @@
 #include "engine/fast_renderer.hpp"
 
 #include <array>
-#include <cstring>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 
 
 namespace quibbet {
@@ -56,7 +58,7 @@ Matrix3 Multiply(const Matrix3& a, const Matrix3& b) {
 int VoiceFor(fast::KernelPlan& plan, fast::VoiceKind kind, float ratio) {
   for (int v = 0; v < plan.voice_count; ++v) {
     if (plan.voice_kind[v] == kind &&
-        std::memcmp(&plan.voice_ratio[v], &ratio, sizeof ratio) == 0)
+        std::bit_cast<std::uint32_t>(plan.voice_ratio[v]) == std::bit_cast<std::uint32_t>(ratio))
       return v;
   }
   plan.voice_kind[plan.voice_count] = kind;
