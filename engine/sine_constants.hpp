@@ -1,5 +1,6 @@
-// Constants of the sine (engine/sine.cpp) and of its vector form in the fast
-// render (engine/sine_fast.inc). Plain data only, so that the per-instruction
+// Constants of the sine (quibbet_sine in player/quibbet_player.c, which holds
+// the same values) and of its vector form in the fast render
+// (engine/sine_fast.inc). Plain data only, so that the per-instruction
 // set kernels may include it (see engine/simd/kernel.hpp).
 //
 // Every value below was printed by tests/sine_constants.cpp with MPFR, which
@@ -75,7 +76,7 @@ constexpr double kPiHi = 0x1.921fb54442d18p+1;
 constexpr double kPiLo = 0x1.1a62633145c07p-53;
 
 // The bits of 1/pi after the binary point, 32 to a word, most significant
-// first: enough for the reduction of every float (engine/sine.cpp).
+// first: enough for the reduction of every float (quibbet_sine).
 constexpr int kInvPiWordCount = 12;
 constexpr std::uint32_t kInvPiWords[kInvPiWordCount] = {
     0x517CC1B7u, 0x27220A94u, 0xFE13ABE8u, 0xFA9A6EE0u, 0x6DB14ACCu, 0x9E21C820u,
