@@ -35,10 +35,12 @@ void Report(const std::string& reason) {
 
 const std::string& PlaybackFailure() { return failure; }
 
-void StartPlayback(const SampleBuffer& buffer) {
+void StartPlayback(const SampleBuffer& buffer, std::size_t ready) {
   DeviceSilence();  // callers stop first; be safe if not
-  Report(DevicePlay(buffer.Pcm()));
+  Report(DevicePlay(buffer.Pcm(), ready));
 }
+
+void PlaybackReady(std::size_t ready) { DeviceReady(ready); }
 
 void DeviceGaveUp(const std::string& reason) {
   void (*wake)() = nullptr;

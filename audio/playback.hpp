@@ -1,6 +1,7 @@
 // Plays the last render once on the default audio output.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "engine/renderer.hpp"
@@ -11,7 +12,14 @@ namespace quibbet {
 // device plays it to the end on its own and reads the buffer until
 // StopPlayback. When no device can be opened, prints one line
 // "no audio output: <reason>" and the program carries on.
-void StartPlayback(const SampleBuffer& buffer);
+// Only the first `ready` bytes need be rendered yet: the device reads no
+// further until PlaybackReady says more are, and the rest of the buffer may
+// be written meanwhile.
+void StartPlayback(const SampleBuffer& buffer, std::size_t ready = kPcmBytes);
+
+// The first `ready` bytes of the playing buffer's PCM are rendered now.
+// Does nothing when nothing plays.
+void PlaybackReady(std::size_t ready);
 
 // Silences the sound at once; afterwards nothing reads the buffer.
 // Does nothing when no playback is open.

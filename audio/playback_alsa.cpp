@@ -5,7 +5,9 @@
 // Only the feeding thread touches the device after it is set up. The main
 // thread hands it requests (play from the start, silence) through an atomic
 // and an eventfd that wakes its poll, then waits on an atomic for the
-// thread's answer: no lock is ever shared.
+// thread's answer: no lock is ever shared. The sound is played as it is
+// rendered: an atomic count says how much of it is, and the same eventfd
+// wakes the thread when that grows.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -82,10 +84,17 @@ class AlsaOutput final : public LinuxOutput {
     return "";
   }
 
-  std::string Play(std::span<const std::uint8_t> pcm) override {
+  std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) override {
     pcm_bytes_ = pcm;
+    ready_.store(ready, std::memory_order_relaxed);  // published by the request
     const int err = Ask(Request::Play);
     return err < 0 ? Reason("default", err) : "";
+  }
+
+  void Ready(std::size_t ready) override {
+    ready_.store(ready, std::memory_order_release);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t put = ::write(wake_fd_, &one, sizeof one);
   }
 
   void Silence() override { Ask(Request::Silence); }
@@ -136,7 +145,9 @@ class AlsaOutput final : public LinuxOutput {
     RaiseFeedingThreadPriority();
     std::uint32_t handled = 0;
     for (;;) {
-      const nfds_t watched = playing_ ? 1 + device_fds_ : 1;
+      // While it waits for the render there is nothing to write, and the
+      // device, which has room, would wake it at once.
+      const nfds_t watched = playing_ && !starved_ ? 1 + device_fds_ : 1;
       if (::poll(fds_.data(), watched, -1) < 0 && errno != EINTR) continue;
       if (fds_[0].revents & POLLIN) {
         std::uint64_t count;
@@ -153,6 +164,9 @@ class AlsaOutput final : public LinuxOutput {
           Answer(serial, Handle(request));
           continue;
         }
+        // More of the sound is rendered.
+        if (playing_) Fill();
+        continue;
       }
       if (!playing_) continue;
       unsigned short revents = 0;
@@ -179,17 +193,21 @@ class AlsaOutput final : public LinuxOutput {
     return 0;
   }
 
-  // Writes as much of the sound, then of the silence after it, as the
-  // device takes now.
+  // Writes as much of the sound as is rendered, then of the silence after
+  // it, as the device takes now.
   void Fill() {
     const snd_pcm_uframes_t sound_frames = pcm_bytes_.size() / kBytesPerFrame;
-    const snd_pcm_uframes_t total = sound_frames + kBufferFrames;
+    const snd_pcm_uframes_t ready_frames =
+        std::min(ready_.load(std::memory_order_acquire), pcm_bytes_.size()) / kBytesPerFrame;
+    const snd_pcm_uframes_t total =
+        ready_frames < sound_frames ? ready_frames : sound_frames + kBufferFrames;
+    starved_ = false;
     while (frames_done_ < total) {
       const void* from;
       snd_pcm_uframes_t frames;
       if (frames_done_ < sound_frames) {
         from = pcm_bytes_.data() + frames_done_ * kBytesPerFrame;
-        frames = sound_frames - frames_done_;
+        frames = std::min(total, sound_frames) - frames_done_;
       } else {
         from = kSilence.data();
         frames = total - frames_done_;
@@ -205,6 +223,10 @@ class AlsaOutput final : public LinuxOutput {
       }
       frames_done_ += static_cast<snd_pcm_uframes_t>(n);
     }
+    if (frames_done_ < sound_frames) {
+      starved_ = true;  // the rest is not rendered yet: Ready wakes the thread
+      return;
+    }
     playing_ = false;  // all handed over; the device plays it out on its own
   }
 
@@ -217,6 +239,7 @@ class AlsaOutput final : public LinuxOutput {
   // Main thread to feeding thread: the request numbered asked_. pcm_bytes_
   // is written before asked_ and read after it.
   std::span<const std::uint8_t> pcm_bytes_;
+  std::atomic<std::size_t> ready_{0};  // bytes of pcm_bytes_ rendered; stored before the wake
   std::atomic<Request> request_{Request::None};
   std::atomic<std::uint32_t> asked_{0};
   // Feeding thread to main thread: the request answered_ is done; answer_
@@ -226,6 +249,7 @@ class AlsaOutput final : public LinuxOutput {
 
   // The feeding thread's own.
   bool playing_ = false;
+  bool starved_ = false;  // playing, and all that is rendered is written
   snd_pcm_uframes_t frames_done_ = 0;
 };
 

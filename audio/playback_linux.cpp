@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,7 @@ struct Shared {
   std::string stuck_reason;      // why that open was given up
   bool play_waiting = false;     // a start came while opening: play `waiting` once open
   std::span<const std::uint8_t> waiting;
+  std::size_t ready = 0;         // bytes of the last start's sound that may be read
 };
 Shared& shared = *new Shared;
 
@@ -144,7 +146,7 @@ void Open() {
     } else {
       shared.output = opened.release();
       if (shared.play_waiting) {
-        failure = shared.output->Play(shared.waiting);
+        failure = shared.output->Play(shared.waiting, shared.ready);
         if (!failure.empty()) {
           delete shared.output;
           shared.output = nullptr;
@@ -177,10 +179,11 @@ void RaiseFeedingThreadPriority() {
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kFeedingThreadNice);
 }
 
-std::string DevicePlay(std::span<const std::uint8_t> pcm) {
+std::string DevicePlay(std::span<const std::uint8_t> pcm, std::size_t ready) {
   const std::lock_guard lock(shared.mutex);
+  shared.ready = ready;
   if (shared.output != nullptr) {
-    if (shared.output->Play(pcm).empty()) return "";
+    if (shared.output->Play(pcm, ready).empty()) return "";
     delete shared.output;  // broken: choose again
     shared.output = nullptr;
   }
@@ -192,6 +195,13 @@ std::string DevicePlay(std::span<const std::uint8_t> pcm) {
     StartOpening();
   }
   return "";
+}
+
+void DeviceReady(std::size_t ready) {
+  const std::lock_guard lock(shared.mutex);
+  shared.ready = ready;
+  // A start that waits for the output takes the count when the output opens.
+  if (shared.output != nullptr) shared.output->Ready(ready);
 }
 
 void DeviceSilence() {

@@ -1,6 +1,7 @@
 // The two ways Linux playback reaches a speaker; playback_linux.cpp picks one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -10,12 +11,14 @@ namespace quibbet {
 
 // An open output stream, kept for the whole run. Play and Silence are never
 // called at once (one lock orders them, whichever thread calls), and follow
-// the contract of DevicePlay and DeviceSilence.
+// the contract of DevicePlay, DeviceReady and DeviceSilence.
 class LinuxOutput {
  public:
   virtual ~LinuxOutput() = default;
   // Empty, or why the stream cannot play (it is then broken for good).
-  virtual std::string Play(std::span<const std::uint8_t> pcm) = 0;
+  virtual std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) = 0;
+  // Called under the same lock, after a Play that succeeded.
+  virtual void Ready(std::size_t ready) = 0;
   virtual void Silence() = 0;
 };
 

@@ -1,11 +1,14 @@
 // Playback on a PulseAudio server, or PipeWire's, which speaks the same
 // protocol: one stream, opened at the first start and kept for the whole run.
 //
-// libpulse runs its own thread (pa_threaded_mainloop) and asks for bytes
-// through the write callback, which copies them from the rendered PCM at the
-// play position. The callback runs under the main loop's lock, and so do
-// Play and Silence; the lock is all the synchronisation there is, and it is
-// only ever held for a copy of a few kilobytes.
+// The sound is handed to the server as it is rendered: a start writes what
+// is rendered so far, and each Ready the pieces rendered since. libpulse runs
+// its own thread (pa_threaded_mainloop) and asks for bytes through the write
+// callback, which copies any that are rendered and not yet written. The
+// callback runs under the main loop's lock, and so do Play, Ready and
+// Silence; the lock is all the synchronisation there is (it also hands the
+// rendered bytes over from the rendering thread), and it is only ever held
+// for a copy of at most the sound's 1.2 MB.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -86,21 +89,29 @@ class PulseOutput final : public LinuxOutput {
     return reason;
   }
 
-  std::string Play(std::span<const std::uint8_t> pcm) override {
+  std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) override {
     pa_threaded_mainloop_lock(loop_);
     std::string reason;
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
       reason = pa_strerror(pa_context_errno(context_));
     } else {
       pcm_ = pcm;
+      ready_ = ready;
       position_ = 0;
       playing_ = true;
-      // One whole target buffer now, instead of waiting to be asked: the
-      // server starts playing the moment it has it.
-      Feed(pa_stream_get_buffer_attr(stream_)->tlength);
+      // All that is rendered now, instead of waiting to be asked: the
+      // server starts playing the moment it has a target buffer's worth.
+      FeedReady();
     }
     pa_threaded_mainloop_unlock(loop_);
     return reason;
+  }
+
+  void Ready(std::size_t ready) override {
+    pa_threaded_mainloop_lock(loop_);
+    ready_ = ready;
+    FeedReady();
+    pa_threaded_mainloop_unlock(loop_);
   }
 
   // The server took the connection but did not answer in time.
@@ -162,10 +173,17 @@ class PulseOutput final : public LinuxOutput {
     }
   }
 
+  // With the lock held: hands the server everything rendered that it does
+  // not have yet. Far more than the target buffer, up to the whole sound
+  // (1.2 MB, within the server's 4 MiB limit): a busy machine that keeps
+  // this program from running then cannot make the server run dry, and the
+  // flush of a stop drops it all the same.
+  void FeedReady() { Feed(ready_ - position_); }
+
   // With the lock held: hands the server up to `bytes` more of the sound.
   void Feed(std::size_t bytes) {
     if (!playing_) return;
-    const std::size_t n = std::min(bytes, pcm_.size() - position_);
+    const std::size_t n = std::min(bytes, ready_ - position_);
     // No free callback: libpulse copies the bytes before it returns.
     if (n > 0 && pa_stream_write(stream_, pcm_.data() + position_, n, nullptr, 0,
                                  PA_SEEK_RELATIVE) < 0) {
@@ -210,6 +228,7 @@ class PulseOutput final : public LinuxOutput {
   // Guarded by the main loop's lock.
   std::span<const std::uint8_t> pcm_;
   std::size_t position_ = 0;  // bytes of pcm_ handed to the server
+  std::size_t ready_ = 0;     // bytes of pcm_ rendered
   bool playing_ = false;
 };
 

@@ -128,11 +128,11 @@ class WasapiOutput final : public WindowsOutput {
     return "";
   }
 
-  std::string Play(std::span<const std::uint8_t> pcm) override {
+  std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) override {
     std::lock_guard lock(mutex_);
     if (broken_ != S_OK) return Reason(broken_);
     StopLocked();
-    cursor_.Start(pcm);
+    cursor_.Start(pcm, ready);
     HRESULT hr = FillLocked();
     if (SUCCEEDED(hr)) hr = client_->Start();
     if (FAILED(hr)) {
@@ -143,6 +143,19 @@ class WasapiOutput final : public WindowsOutput {
     running_ = true;
     drained_since_ = 0;
     return "";
+  }
+
+  // The newly rendered bytes go into the stream's buffer now, as far as it
+  // has room, rather than at the engine's next event.
+  void Ready(std::size_t ready) override {
+    std::lock_guard lock(mutex_);
+    cursor_.Rendered(ready);
+    if (!running_ || !cursor_.playing) return;
+    if (const HRESULT hr = FillLocked(); FAILED(hr)) {
+      cursor_.playing = false;  // the next start finds out, as in Feed
+      broken_ = hr;
+      running_ = false;
+    }
   }
 
   void Silence() override {

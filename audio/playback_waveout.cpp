@@ -115,17 +115,29 @@ class WaveOutOutput final : public WindowsOutput {
     return "";
   }
 
-  std::string Play(std::span<const std::uint8_t> pcm) override {
+  std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) override {
     std::lock_guard lock(mutex_);
     if (broken_ != MMSYSERR_NOERROR) return Reason(broken_);
     waveOutReset(device_);
-    cursor_.Start(pcm);
+    cursor_.Start(pcm, ready);
     if (const MMRESULT result = FillLocked(); result != MMSYSERR_NOERROR) {
       cursor_.playing = false;
       broken_ = result;
       return Reason(result);
     }
     return "";
+  }
+
+  // The newly rendered bytes go into whatever buffers of the ring are free
+  // now; the rest as the device hands buffers back.
+  void Ready(std::size_t ready) override {
+    std::lock_guard lock(mutex_);
+    cursor_.Rendered(ready);
+    if (!cursor_.playing) return;
+    if (const MMRESULT result = FillLocked(); result != MMSYSERR_NOERROR) {
+      cursor_.playing = false;
+      broken_ = result;
+    }
   }
 
   void Silence() override {

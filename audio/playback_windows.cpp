@@ -9,6 +9,7 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -46,19 +47,23 @@ std::string Open() {
 
 }  // namespace
 
-std::string DevicePlay(std::span<const std::uint8_t> pcm) {
+std::string DevicePlay(std::span<const std::uint8_t> pcm, std::size_t ready) {
   if (output != nullptr) {
-    if (output->Play(pcm).empty()) return "";
+    if (output->Play(pcm, ready).empty()) return "";
     delete output;  // broken: choose again
     output = nullptr;
   }
   if (std::string reason = Open(); !reason.empty()) return reason;
-  std::string reason = output->Play(pcm);
+  std::string reason = output->Play(pcm, ready);
   if (!reason.empty()) {
     delete output;
     output = nullptr;
   }
   return reason;
+}
+
+void DeviceReady(std::size_t ready) {
+  if (output != nullptr) output->Ready(ready);
 }
 
 void DeviceSilence() {

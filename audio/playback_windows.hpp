@@ -12,32 +12,35 @@
 
 namespace quibbet {
 
-// An open output stream. Play and Silence are called from one thread, and
-// follow the contract of DevicePlay and DeviceSilence.
+// An open output stream. Play, Ready and Silence are called from one
+// thread, and follow the contract of DevicePlay, DeviceReady and
+// DeviceSilence.
 class WindowsOutput {
  public:
   virtual ~WindowsOutput() = default;
   // Empty, or why the stream cannot play (it is then broken for good, as
   // when the device was unplugged, and the caller opens a new one).
-  virtual std::string Play(std::span<const std::uint8_t> pcm) = 0;
+  virtual std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) = 0;
+  virtual void Ready(std::size_t ready) = 0;
   virtual void Silence() = 0;
 };
 
-// Where the feeding thread is in the sound. Guarded by its output's lock.
-// The device never reads past `ready`: the whole sound today, and the part
-// rendered so far once the sound is rendered block by block while it plays.
+// Where the feeding thread is in the sound. Guarded by its output's lock,
+// which also hands the rendered bytes over from the rendering thread. The
+// device never reads past `ready`, the part of the sound rendered so far.
 struct PlayCursor {
   std::span<const std::uint8_t> pcm;
   std::size_t position = 0;  // bytes handed to the device
   std::size_t ready = 0;     // bytes of pcm that may be handed over
   bool playing = false;
 
-  void Start(std::span<const std::uint8_t> sound) {
+  void Start(std::span<const std::uint8_t> sound, std::size_t rendered) {
     pcm = sound;
     position = 0;
-    ready = sound.size();
+    ready = std::min(rendered, sound.size());
     playing = true;
   }
+  void Rendered(std::size_t rendered) { ready = std::min(rendered, pcm.size()); }
   // Copies up to `bytes` of the sound to `to`; how many it copied.
   std::size_t Take(std::uint8_t* to, std::size_t bytes) {
     if (!playing) return 0;

@@ -20,12 +20,24 @@
 namespace quibbet {
 namespace {
 
+// The sound starts as soon as its first piece is rendered; the output reads
+// each further piece as it is done. The rest takes milliseconds, so it is
+// rendered right away: the start returns with the sound complete.
+void StartSound() {
+  StartPlayback(sample_buffer, SoundBytesReady());
+  FinishSound(PlaybackReady);
+}
+
 const Actions kProgramActions = {
     .draw_screen = DrawScreen,
     .stop_playback = StopPlayback,
-    .render_sound = RenderSound,
-    .start_playback = [] { StartPlayback(sample_buffer); },
-    .save_wave = [] { SaveWave("out.wav", sample_buffer); },
+    .render_sound = BeginSound,
+    .start_playback = StartSound,
+    .save_wave =
+        [] {
+          FinishSound();
+          SaveWave("out.wav", sample_buffer);
+        },
     .save_param = [] { SaveParam("import.txt", patch); },
 };
 
@@ -59,8 +71,8 @@ int Run() {
   events.reserve(Keyboard::kQueueCapacity);
 
   OnPlaybackNews(Terminal::Wake);
-  RenderSound();
-  StartPlayback(sample_buffer);
+  BeginSound();
+  StartSound();
   DrawScreen();
   // The first screen wipes the start-up lines; a user hearing nothing must
   // still see why.

@@ -4,6 +4,7 @@
 // the program owns and prints.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/patch.hpp"
@@ -21,5 +22,15 @@ extern SampleBuffer sample_buffer;
 // Prints "Tone = %d" for the patch, then renders it into sample_buffer with
 // RenderFast.
 void RenderSound();
+
+// RenderSound in two steps, so that a sound can be heard before it is all
+// rendered. BeginSound prints the line and renders the first few
+// milliseconds; SoundBytesReady is how many bytes of the PCM are rendered
+// from its start. FinishSound renders the rest, in pieces, calling
+// `rendered` (where given) with SoundBytesReady after each; it does nothing
+// when the sound is complete.
+void BeginSound();
+std::size_t SoundBytesReady();
+void FinishSound(void (*rendered)(std::size_t ready) = nullptr);
 
 }  // namespace quibbet

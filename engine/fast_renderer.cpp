@@ -124,8 +124,28 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
 
 void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer, SimdLevel level,
                 SineGuardCount& counts) {
-  const auto kernel = SetFor(level).kernel;
-  const fast::KernelPlan plan = PlanFor(p);
+  FastRender render = BeginRenderFast(p, level);
+  RenderFastFrames(render, noise, buffer, kRenderFrames, counts);
+}
+
+FastRender BeginRenderFast(const Patch& p) { return BeginRenderFast(p, BestSimdLevel()); }
+
+FastRender BeginRenderFast(const Patch& p, SimdLevel level) {
+  FastRender render;
+  render.plan = PlanFor(p);
+  render.level = level;
+  return render;
+}
+
+int RenderFastFrames(FastRender& render, NoiseGenerator& noise, SampleBuffer& buffer, int frames) {
+  SineGuardCount uncounted;
+  return RenderFastFrames(render, noise, buffer, frames, uncounted);
+}
+
+int RenderFastFrames(FastRender& render, NoiseGenerator& noise, SampleBuffer& buffer, int frames,
+                     SineGuardCount& counts) {
+  const auto kernel = SetFor(render.level).kernel;
+  const fast::KernelPlan& plan = render.plan;
   const bool noisy = plan.noisy[0] || plan.noisy[1];
 
   alignas(64) float env_values[fast::kBlockFrames];
@@ -134,16 +154,23 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer, Sim
 
   const float* const checkpoints = EnvelopeCheckpoints();
   auto* pcm = reinterpret_cast<unsigned char*>(buffer.values);
-  for (int first = 0; first < kRenderFrames; first += fast::kBlockFrames) {
-    const int frames = kRenderFrames - first < fast::kBlockFrames ? kRenderFrames - first
-                                                                   : fast::kBlockFrames;
+  const int begin = render.frames_done;
+  const int end = frames <= 0                    ? begin
+                  : frames < kRenderFrames - begin ? begin + frames
+                                                   : kRenderFrames;
+  for (int first = begin; first < end; first += fast::kBlockFrames) {
+    const int frames_now = end - first < fast::kBlockFrames ? end - first : fast::kBlockFrames;
     // The envelope, as eight chains of kEnvelopeStride frames each, started
     // from their checkpoints, so that they overlap instead of waiting on one
-    // another.
+    // another. A block that does not begin on a checkpoint steps each chain
+    // on to its first frame: the same products in the same order.
     float env[kChains];
     for (int c = 0; c < kChains; ++c) {
       const int checkpoint = first / kEnvelopeStride + c;
       env[c] = checkpoint < kEnvelopeCheckpoints ? checkpoints[checkpoint] : 0.0f;
+    }
+    for (int j = 0; j < first % kEnvelopeStride; ++j) {
+      for (int c = 0; c < kChains; ++c) env[c] = env[c] * kEnvelopeFactorSingle;
     }
     for (int j = 0; j < kEnvelopeStride; ++j) {
       for (int c = 0; c < kChains; ++c) {
@@ -152,17 +179,19 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer, Sim
       }
     }
     if (noisy) {
-      for (int k = 0; k < frames; ++k) {
+      for (int k = 0; k < frames_now; ++k) {
         noise0[k] = noise.Step();
         noise1[k] = noise.Step();
       }
     }
-    const fast::KernelBlock block{frames, first, env_values, noise0, noise1,
+    const fast::KernelBlock block{frames_now, first, env_values, noise0, noise1,
                                   pcm + std::size_t{kBytesPerFrame} * first};
     kernel(plan, block, counts);
   }
   // Two steps per frame are taken whether or not the noise is heard.
-  if (!noisy) SkipNoise(noise, 2 * std::uint64_t{kRenderFrames});
+  if (!noisy) SkipNoise(noise, 2 * static_cast<std::uint64_t>(end - begin));
+  render.frames_done = end;
+  return end - begin;
 }
 
 }  // namespace quibbet

@@ -39,6 +39,18 @@ const char* SimdLevelName(SimdLevel level);
 // scalar sine. Renders add to it.
 using SineGuardCount = fast::SineCounts;
 
+// A fast render done a piece at a time, so that the start of a sound can be
+// heard while the rest is computed: begun with the patch, then continued by
+// RenderFastFrames. However the sound is split, the bytes and the noise state
+// are those of RenderFast. Plain data; it owns nothing.
+struct FastRender {
+  fast::KernelPlan plan;
+  SimdLevel level{};
+  int frames_done = 0;  // frames of the sound rendered so far
+
+  bool Done() const { return frames_done == kRenderFrames; }
+};
+
 // Byte for byte the PCM of RenderReference, and the same noise state after.
 // Only the first kPcmBytes bytes of the buffer are written; the rest keep
 // whatever they held. No allocation, no I/O. Uses BestSimdLevel().
@@ -48,6 +60,20 @@ void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer);
 // BestSimdLevel()); the sines it evaluates are added to `counts`.
 void RenderFast(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer, SimdLevel level,
                 SineGuardCount& counts);
+
+// Begins a render of p at the given level (one this CPU can run), or at
+// BestSimdLevel(). Renders nothing yet.
+FastRender BeginRenderFast(const Patch& p);
+FastRender BeginRenderFast(const Patch& p, SimdLevel level);
+
+// Renders the next `frames` frames of the sound (fewer where it ends) into
+// the buffer's PCM, taking their steps of the noise generator, which must be
+// the one the sound began with and not be used by anything else until the
+// sound is done. Writes only those frames' bytes, so the frames before them
+// may be read meanwhile. Returns how many frames it rendered; 0 once done.
+int RenderFastFrames(FastRender& render, NoiseGenerator& noise, SampleBuffer& buffer, int frames);
+int RenderFastFrames(FastRender& render, NoiseGenerator& noise, SampleBuffer& buffer, int frames,
+                     SineGuardCount& counts);
 
 // out[i] = float(Sine(x[i])) through the given level's vector sine and
 // guard, counted in `counts`. For tests of the guard. The level must be one

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -328,6 +329,49 @@ TEST(RenderFast, WritesOnlyThePcm) {
   NoiseGenerator reference_noise;
   RenderReference(Patch{}, reference_noise, *reference);
   EXPECT_EQ(FirstDifference(*buffer, *reference), -1);
+}
+
+// A sound rendered a piece at a time, in pieces of every kind of size (off
+// the envelope's checkpoints, across blocks, a whole block, one frame), is
+// the whole render's, byte for byte, with its noise state; so is the next
+// render, which starts from that state.
+TEST(RenderFastFrames, AnySplitGivesTheWholeRendersBytesAndNoiseState) {
+  struct Split {
+    std::vector<int> sizes;  // repeated until the sound is done
+  };
+  const Split splits[] = {{{kRenderFrames}}, {{1, 127, 1024, 129, 4096, 3}}, {{2048, 20000}},
+                          {{1023, 1025, 1}}};
+  Patch noisy;
+  noisy.osc[0].noise = 0.3f;
+  noisy.osc[1].type = SQR;
+  auto whole = std::make_unique<SampleBuffer>();
+  auto pieces = std::make_unique<SampleBuffer>();
+  for (const Patch& p : {Patch{}, noisy}) {
+    for (SimdLevel level : RunnableLevels()) {
+      for (const Split& split : splits) {
+        NoiseGenerator whole_noise, pieces_noise;
+        for (int r = 0; r < 2; ++r) {
+          SineGuardCount whole_counts, pieces_counts;
+          RenderFast(p, whole_noise, *whole, level, whole_counts);
+          FastRender render = BeginRenderFast(p, level);
+          int done = 0;
+          for (std::size_t i = 0; !render.Done(); ++i) {
+            const int size = split.sizes[i % split.sizes.size()];
+            const int rendered = RenderFastFrames(render, pieces_noise, *pieces, size, pieces_counts);
+            ASSERT_EQ(rendered, std::min(size, kRenderFrames - done));
+            done += rendered;
+            ASSERT_EQ(render.frames_done, done);
+          }
+          EXPECT_EQ(RenderFastFrames(render, pieces_noise, *pieces, 1, pieces_counts), 0);
+          const long at = FirstDifference(*whole, *pieces);
+          ASSERT_EQ(at, -1) << SimdLevelName(level) << ", " << Describe(p) << ", render " << r
+                            << ", pieces of " << split.sizes[0] << "...: byte " << at;
+          ASSERT_EQ(pieces_noise, whole_noise) << SimdLevelName(level) << " " << Describe(p);
+          EXPECT_EQ(pieces_counts.total, whole_counts.total) << SimdLevelName(level);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // so that a test can listen to what reaches a real sound server:
 //   render       RenderSound() of the default patch
 //   start        StartPlayback()
+//   play         as the program plays a sound: its first piece rendered,
+//                StartPlayback with that much, then the rest rendered and
+//                handed over piece by piece
 //   stop         StopPlayback()
 //   <n>ms        sleep n milliseconds
 //   save=<path>  write the PCM of the last render to path
@@ -52,6 +55,10 @@ bool Run(const std::string& step) {
     quibbet::RenderSound();
   } else if (step == "start") {
     quibbet::StartPlayback(quibbet::sample_buffer);
+  } else if (step == "play") {
+    quibbet::BeginSound();
+    quibbet::StartPlayback(quibbet::sample_buffer, quibbet::SoundBytesReady());
+    quibbet::FinishSound(quibbet::PlaybackReady);
   } else if (step == "stop") {
     quibbet::StopPlayback();
   } else if (step == "news") {

@@ -136,10 +136,10 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
     ASSERT_NO_FATAL_FAILURE(server.Start());
     // Cut after 1 s; a full sound after a stop; a cut then an immediate
     // replay during playback; a full sound again. Every render is the same,
-    // since the default patch has no noise.
-    const std::string out = server.Play({"render", "start", "1000ms", "stop", "300ms", "render",
-                                         "start", "7300ms", "stop", "render", "start", "400ms",
-                                         "stop", "render", "start", "7300ms", "stop"});
+    // since the default patch has no noise. Each is played as the program
+    // plays it, while the rest of it is still being rendered.
+    const std::string out = server.Play({"play", "1000ms", "stop", "300ms", "play", "7300ms",
+                                         "stop", "play", "400ms", "stop", "play", "7300ms", "stop"});
     ASSERT_FALSE(testing::Test::HasFailure()) << out;
     EXPECT_TRUE(LinesStartingWith(out, "no audio output").empty()) << out;
 
@@ -175,7 +175,7 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
 
     std::vector<Step> starts, stops;
     for (const Step& s : StepsOf(out)) {
-      if (s.name == "start") starts.push_back(s);
+      if (s.name == "play") starts.push_back(s);
       if (s.name == "stop") stops.push_back(s);
     }
     ASSERT_EQ(starts.size(), 4u);
