@@ -6,8 +6,8 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/renderer.hpp"
 #include "audio/playback_device.hpp"
+#include "engine/renderer.hpp"
 
 namespace quibbet {
 

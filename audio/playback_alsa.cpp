@@ -24,8 +24,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/renderer.hpp"
 #include "audio/playback_linux.hpp"
+#include "engine/renderer.hpp"
 
 namespace quibbet {
 
@@ -45,7 +45,9 @@ constexpr std::array<std::uint8_t, kBufferFrames * kBytesPerFrame> kSilence{};
 // screen. The failure is reported as the one "no audio output" line instead.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-std::string Reason(const char* what, int err) { return std::string(what) + ": " + snd_strerror(err); }
+std::string Reason(const char* what, int err) {
+  return std::string(what) + ": " + snd_strerror(err);
+}
 
 enum class Request : std::uint32_t { None, Play, Silence, Quit };
 

@@ -47,14 +47,14 @@ constexpr auto kGiveUp = std::chrono::milliseconds(1500);
 // thread, which would keep a quitting program alive for nothing; and an
 // opening thread may still be inside a library then.
 struct Shared {
-  std::mutex mutex;              // held only for short steps, never for an open
+  std::mutex mutex;               // held only for short steps, never for an open
   LinuxOutput* output = nullptr;  // open and playing or ready to
-  bool opening = false;          // an open is under way and not given up
-  bool stuck = false;            // an open given up is still inside a library
-  std::string stuck_reason;      // why that open was given up
-  bool play_waiting = false;     // a start came while opening: play `waiting` once open
+  bool opening = false;           // an open is under way and not given up
+  bool stuck = false;             // an open given up is still inside a library
+  std::string stuck_reason;       // why that open was given up
+  bool play_waiting = false;      // a start came while opening: play `waiting` once open
   std::span<const std::uint8_t> waiting;
-  std::size_t ready = 0;         // bytes of the last start's sound that may be read
+  std::size_t ready = 0;  // bytes of the last start's sound that may be read
 };
 Shared& shared = *new Shared;
 

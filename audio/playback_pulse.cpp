@@ -17,8 +17,8 @@
 #include <span>
 #include <string>
 
-#include "engine/renderer.hpp"
 #include "audio/playback_linux.hpp"
+#include "engine/renderer.hpp"
 
 // Sanitizer builds: libpulse keeps a few small blocks to the end of the
 // process that it never frees. The suppression is scoped to allocations made
@@ -185,8 +185,8 @@ class PulseOutput final : public LinuxOutput {
     if (!playing_) return;
     const std::size_t n = std::min(bytes, ready_ - position_);
     // No free callback: libpulse copies the bytes before it returns.
-    if (n > 0 && pa_stream_write(stream_, pcm_.data() + position_, n, nullptr, 0,
-                                 PA_SEEK_RELATIVE) < 0) {
+    if (n > 0 &&
+        pa_stream_write(stream_, pcm_.data() + position_, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
       playing_ = false;
       return;
     }

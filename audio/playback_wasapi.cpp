@@ -24,8 +24,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/renderer.hpp"
 #include "audio/playback_windows.hpp"
+#include "engine/renderer.hpp"
 
 namespace quibbet {
 
@@ -107,8 +107,9 @@ class WasapiOutput final : public WindowsOutput {
     if (FAILED(init) && init != RPC_E_CHANGED_MODE) return Reason(init);
 
     IMMDeviceEnumerator* devices = nullptr;
-    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                  __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&devices));
+    HRESULT hr =
+        CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                         __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&devices));
     if (FAILED(hr)) return Reason(hr);
     hr = devices->GetDefaultAudioEndpoint(eRender, eConsole, &device_);
     devices->Release();
@@ -186,11 +187,11 @@ class WasapiOutput final : public WindowsOutput {
   HRESULT Initialize() {
     const WAVEFORMATEX format = Format();
     IAudioClient3* client3 = nullptr;
-    if (SUCCEEDED(client_->QueryInterface(__uuidof(IAudioClient3),
-                                          reinterpret_cast<void**>(&client3)))) {
+    if (SUCCEEDED(
+            client_->QueryInterface(__uuidof(IAudioClient3), reinterpret_cast<void**>(&client3)))) {
       UINT32 default_frames = 0, fundamental_frames = 0, min_frames = 0, max_frames = 0;
-      HRESULT hr = client3->GetSharedModeEnginePeriod(&format, &default_frames,
-                                                      &fundamental_frames, &min_frames, &max_frames);
+      HRESULT hr = client3->GetSharedModeEnginePeriod(&format, &default_frames, &fundamental_frames,
+                                                      &min_frames, &max_frames);
       if (SUCCEEDED(hr) && min_frames > 0 && min_frames < default_frames)
         hr = client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, min_frames,
                                                   &format, nullptr);
@@ -202,11 +203,11 @@ class WasapiOutput final : public WindowsOutput {
     // AUTOCONVERTPCM: the engine's mix format is rarely 44.1 kHz 16-bit,
     // and without it such a stream is refused. Its conversion leaves the
     // bytes as they are where the formats match.
-    HRESULT hr = client_->Initialize(
-        AUDCLNT_SHAREMODE_SHARED,
-        AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
-            AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
-        kBufferDuration, 0, &format, nullptr);
+    HRESULT hr =
+        client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
+                            AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
+                                AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
+                            kBufferDuration, 0, &format, nullptr);
     // Older systems know no conversion flags; they take the format as it is
     // or not at all.
     if (hr == E_INVALIDARG)
@@ -287,9 +288,9 @@ class WasapiOutput final : public WindowsOutput {
 
   std::mutex mutex_;  // guards everything below
   PlayCursor cursor_;
-  bool running_ = false;          // the stream is started
-  HRESULT broken_ = S_OK;         // why the stream can no longer play
-  ULONGLONG drained_since_ = 0;   // when the buffer was first found empty after the end
+  bool running_ = false;         // the stream is started
+  HRESULT broken_ = S_OK;        // why the stream can no longer play
+  ULONGLONG drained_since_ = 0;  // when the buffer was first found empty after the end
   bool quit_ = false;
 };
 

@@ -21,8 +21,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/renderer.hpp"
 #include "audio/playback_windows.hpp"
+#include "engine/renderer.hpp"
 
 namespace quibbet {
 

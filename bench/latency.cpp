@@ -172,14 +172,14 @@ Run RunOnce(test::PrivateSoundServer& server, const std::vector<std::string>& pr
     if (const double gap = test::UnderrunMs(capture.bytes, pcm, heard.back()); gap > 0) {
       char text[128];
       std::snprintf(text, sizeof text, "underrun: %.1f ms of silence in playback %zu at %.3f s",
-                    gap, heard.size(), static_cast<double>(heard.back().length) / kBytesPerFrame /
-                                           kFramesPerSecond);
+                    gap, heard.size(),
+                    static_cast<double>(heard.back().length) / kBytesPerFrame / kFramesPerSecond);
       run.problem = text;
     }
   }
   if (run.problem.empty() && heard.size() != kReplays + 1)
-    run.problem = std::to_string(heard.size()) + " playbacks heard, not " +
-                  std::to_string(kReplays + 1);
+    run.problem =
+        std::to_string(heard.size()) + " playbacks heard, not " + std::to_string(kReplays + 1);
   if (run.problem.empty()) {
     for (int i = 0; i < kReplays; ++i)
       if (heard[i].length >= kPcmBytes) run.problem = "a replay did not cut the sound";
@@ -205,8 +205,8 @@ Run RunOnce(test::PrivateSoundServer& server, const std::vector<std::string>& pr
     }
   } else {
     if (run.problem.empty())
-      run.problem = std::to_string(begins.size()) + " playbacks found, not " +
-                    std::to_string(kReplays + 1);
+      run.problem =
+          std::to_string(begins.size()) + " playbacks found, not " + std::to_string(kReplays + 1);
   }
   run.bit_exact = run.problem.empty();
   return run;
@@ -348,9 +348,10 @@ int Main(int argc, char** argv) {
 
   std::string command;
   for (const std::string& a : program) command += (command.empty() ? "" : " ") + a;
-  std::printf("%s through a private PulseAudio null sink, keys on a %s, %d runs each; per run: "
-              "start, replays as new sound/old sound ends, Escape\n",
-              command.c_str(), pty ? "terminal" : "pipe", runs);
+  std::printf(
+      "%s through a private PulseAudio null sink, keys on a %s, %d runs each; per run: "
+      "start, replays as new sound/old sound ends, Escape\n",
+      command.c_str(), pty ? "terminal" : "pipe", runs);
   if (!raised)
     std::printf("(the capture runs at the normal priority: a busy machine delays it too)\n");
   std::vector<Condition> conditions;

@@ -87,8 +87,7 @@ void RegisterRenderBenchmarks(const std::string& name, const Patch& p) {
       ->Unit(benchmark::kMillisecond);
   for (int l = 0; l < SimdLevelCount(); ++l) {
     const std::string fast = "BM_RenderFast/" + name + "_" + SimdLevelName(SimdLevel{l});
-    benchmark::RegisterBenchmark(fast.c_str(), BM_RenderFast, p, l)
-        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(fast.c_str(), BM_RenderFast, p, l)->Unit(benchmark::kMillisecond);
   }
 }
 

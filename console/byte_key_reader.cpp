@@ -53,9 +53,8 @@ bool ByteKeyReader::Decode(std::vector<KeyEvent>& events, std::size_t& room, boo
   std::size_t at = 0;
   bool suspended = false;
   while (at < pending_.size() && room > 0) {
-    const Decoded decoded =
-        DecodeKey(std::span(pending_).subspan(at), function_keys_, input_idle);
-    if (decoded.consumed == 0) {  // the start of a sequence still arriving
+    const Decoded decoded = DecodeKey(std::span(pending_).subspan(at), function_keys_, input_idle);
+    if (decoded.consumed == 0) {             // the start of a sequence still arriving
       if (input_idle) at = pending_.size();  // none will come: the decoder's contract
       break;
     }
@@ -85,8 +84,7 @@ bool ByteKeyReader::ReadQueryReplies(int timeout_ms) {
     // device attributes, which every terminal sends.
     std::size_t at = 0;
     while (at < pending_.size()) {
-      const Decoded decoded =
-          DecodeKey(std::span(pending_).subspan(at), function_keys_, false);
+      const Decoded decoded = DecodeKey(std::span(pending_).subspan(at), function_keys_, false);
       if (decoded.consumed == 0) break;
       at += decoded.consumed;
       if (decoded.kind == Decoded::Kind::KittyFlags) {

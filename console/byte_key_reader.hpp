@@ -46,8 +46,8 @@ class ByteKeyReader {
   bool ReadQueryReplies(int timeout_ms);
 
   // Waits up to timeout_ms (negative: without limit) for input and appends
-  // its events, until a signal for the loop ends the wait, to `events`, with at most `room` presses and repeats. Bytes
-  // beyond that wait here undecoded and nothing more is read, so no key of a
+  // its events, until a signal for the loop ends the wait, to `events`, with at most `room` presses
+  // and repeats. Bytes beyond that wait here undecoded and nothing more is read, so no key of a
   // long piped script is lost. A Suspend ends the read, and what was typed
   // after it is dropped, as a terminal drops it. The end of the input comes
   // as one last Escape, after every key before it.

@@ -17,7 +17,7 @@ struct CommandLine {
   std::optional<std::string> file;  // rows saved by F8, to start from
   std::optional<std::int32_t> tone;
   std::optional<std::string> render;  // --render OUT: "-" is standard output
-  std::string error;  // for Refuse: the one line to show, without its line end
+  std::string error;                  // for Refuse: the one line to show, without its line end
 };
 
 // `args` without the program's own name. The first of help, version or a

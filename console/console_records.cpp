@@ -6,25 +6,44 @@ namespace {
 // The keys the program acts on, by virtual-key code.
 std::optional<Key> KeyFor(std::uint16_t code) {
   switch (code) {
-    case vk::kEscape: return Key::Escape;
-    case vk::kSpace: return Key::Space;
-    case vk::kF5: return Key::F5;
-    case vk::kF7: return Key::F7;
-    case vk::kF8: return Key::F8;
-    case 'O': return Key::O;
-    case 'P': return Key::P;
-    case '1': return Key::One;
-    case '2': return Key::Two;
-    case 'A': return Key::A;
-    case 'S': return Key::S;
-    case 'D': return Key::D;
-    case 'Q': return Key::Q;
-    case 'W': return Key::W;
-    case 'E': return Key::E;
-    case 'R': return Key::R;
-    case 'T': return Key::T;
-    case 'Y': return Key::Y;
-    default: return std::nullopt;
+    case vk::kEscape:
+      return Key::Escape;
+    case vk::kSpace:
+      return Key::Space;
+    case vk::kF5:
+      return Key::F5;
+    case vk::kF7:
+      return Key::F7;
+    case vk::kF8:
+      return Key::F8;
+    case 'O':
+      return Key::O;
+    case 'P':
+      return Key::P;
+    case '1':
+      return Key::One;
+    case '2':
+      return Key::Two;
+    case 'A':
+      return Key::A;
+    case 'S':
+      return Key::S;
+    case 'D':
+      return Key::D;
+    case 'Q':
+      return Key::Q;
+    case 'W':
+      return Key::W;
+    case 'E':
+      return Key::E;
+    case 'R':
+      return Key::R;
+    case 'T':
+      return Key::T;
+    case 'Y':
+      return Key::Y;
+    default:
+      return std::nullopt;
   }
 }
 

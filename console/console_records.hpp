@@ -17,9 +17,9 @@ namespace quibbet {
 struct ConsoleRecord {
   enum class Type : std::uint8_t { Key, FocusGained, FocusLost, Other };
   Type type = Type::Other;
-  bool key_down = false;              // KEY_EVENT_RECORD::bKeyDown
-  std::uint16_t virtual_key = 0;      // wVirtualKeyCode
-  std::uint32_t control_keys = 0;     // dwControlKeyState
+  bool key_down = false;           // KEY_EVENT_RECORD::bKeyDown
+  std::uint16_t virtual_key = 0;   // wVirtualKeyCode
+  std::uint32_t control_keys = 0;  // dwControlKeyState
 };
 
 // Virtual-key codes and control-key state bits, as winuser.h and wincon.h

@@ -9,7 +9,24 @@ namespace quibbet {
 
 // The keys the program acts on, in the order the key table tests them.
 enum class Key : std::uint8_t {
-  Escape, F5, Space, F7, F8, O, P, One, Two, A, S, D, Q, W, E, R, T, Y,
+  Escape,
+  F5,
+  Space,
+  F7,
+  F8,
+  O,
+  P,
+  One,
+  Two,
+  A,
+  S,
+  D,
+  Q,
+  W,
+  E,
+  R,
+  T,
+  Y,
   Count
 };
 inline constexpr std::size_t kKeyCount = static_cast<std::size_t>(Key::Count);

@@ -84,9 +84,7 @@ void Keyboard::BeginPass() {
   while (queue_size_ > 0 && SameSlowAction(key, queue_[queue_head_])) PopQueued();
 }
 
-bool Keyboard::KeyDown(Key key) const {
-  return Index(key) < kKeyCount && down_.test(Index(key));
-}
+bool Keyboard::KeyDown(Key key) const { return Index(key) < kKeyCount && down_.test(Index(key)); }
 
 // Taps already seen still act once: the key did go down. Only the held state,
 // whose releases may now never arrive, is forgotten.

@@ -28,9 +28,21 @@ struct CharKey {
   Key key;
 };
 constexpr std::array<CharKey, 15> kCharKeys = {{
-    {'o', Key::O}, {'p', Key::P}, {'1', Key::One}, {'2', Key::Two}, {'a', Key::A},
-    {'s', Key::S}, {'d', Key::D}, {'q', Key::Q},   {'w', Key::W},   {'e', Key::E},
-    {'r', Key::R}, {'t', Key::T}, {'y', Key::Y},   {' ', Key::Space}, {'\x1b', Key::Escape},
+    {'o', Key::O},
+    {'p', Key::P},
+    {'1', Key::One},
+    {'2', Key::Two},
+    {'a', Key::A},
+    {'s', Key::S},
+    {'d', Key::D},
+    {'q', Key::Q},
+    {'w', Key::W},
+    {'e', Key::E},
+    {'r', Key::R},
+    {'t', Key::T},
+    {'y', Key::Y},
+    {' ', Key::Space},
+    {'\x1b', Key::Escape},
 }};
 
 // Function keys as `CSI <number> ~`.
@@ -169,10 +181,17 @@ std::optional<Modifiers> ReadModifiers(const Params& p) {
   m.mods = field == Params::kAbsent || field == 0 ? 0 : field - 1;
   switch (p.v[1][1]) {
     case Params::kAbsent:
-    case 1: m.action = KeyAction::Press; return m;
-    case 2: m.action = KeyAction::Repeat; return m;
-    case 3: m.action = KeyAction::Release; return m;
-    default: return std::nullopt;
+    case 1:
+      m.action = KeyAction::Press;
+      return m;
+    case 2:
+      m.action = KeyAction::Repeat;
+      return m;
+    case 3:
+      m.action = KeyAction::Release;
+      return m;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -251,8 +270,8 @@ struct TerminfoMatch {
 };
 
 TerminfoMatch MatchTerminfo(Bytes bytes, const TerminfoKeys& keys) {
-  const std::array<std::pair<const std::string*, Key>, 3> table = {{
-      {&keys.f5, Key::F5}, {&keys.f7, Key::F7}, {&keys.f8, Key::F8}}};
+  const std::array<std::pair<const std::string*, Key>, 3> table = {
+      {{&keys.f5, Key::F5}, {&keys.f7, Key::F7}, {&keys.f8, Key::F8}}};
   TerminfoMatch result;
   for (const auto& [seq, key] : table) {
     if (seq->size() < 2 || seq->size() > kMaxSequenceBytes ||
@@ -290,9 +309,12 @@ Decoded DecodeCsi(Bytes bytes, bool input_idle) {
   }
   const Scan scan = ScanBody(bytes, 2);
   switch (scan.end) {
-    case Scan::End::Truncated: return Truncated(bytes, input_idle);
-    case Scan::End::Broken: return Ignore(scan.length);
-    case Scan::End::Final: break;
+    case Scan::End::Truncated:
+      return Truncated(bytes, input_idle);
+    case Scan::End::Broken:
+      return Ignore(scan.length);
+    case Scan::End::Final:
+      break;
   }
   return InterpretCsi(bytes, scan);
 }

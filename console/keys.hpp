@@ -55,7 +55,6 @@ inline constexpr std::size_t kMaxSequenceBytes = 128;
 // ignored (Ctrl-C and Ctrl-Z excepted); releases are reported whatever the
 // modifiers, so no key stays held. Legacy terminals agree: Ctrl-P is a
 // control byte and Alt-P is ESC p, both ignored.
-Decoded DecodeKey(std::span<const std::uint8_t> bytes, const TerminfoKeys& keys,
-                  bool input_idle);
+Decoded DecodeKey(std::span<const std::uint8_t> bytes, const TerminfoKeys& keys, bool input_idle);
 
 }  // namespace quibbet

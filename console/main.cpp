@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/playback.hpp"
 #include "console/command_line.hpp"
 #include "console/key_event.hpp"
 #include "console/key_table.hpp"
@@ -14,7 +15,6 @@
 #include "console/terminal.hpp"
 #include "engine/renderer.hpp"
 #include "files/param_dump.hpp"
-#include "audio/playback.hpp"
 #include "files/wav_writer.hpp"
 
 namespace quibbet {

@@ -29,8 +29,7 @@ void Append(std::string& out, const char* format, Args... args) {
 }  // namespace
 
 std::string FormatScreen(const Patch& p, std::int32_t selected) {
-  static constexpr char kStars[] =
-      "************************************************************\n";
+  static constexpr char kStars[] = "************************************************************\n";
   std::string out;
   out.reserve(1024);
   out += kStars;

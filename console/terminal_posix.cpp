@@ -300,9 +300,9 @@ bool OpenStandardStreams() {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // open() takes the lowest free number, which is this one: those below are open.
     if (::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0) {
-      const std::string line = std::string("quibbet: ") + kNames[fd] +
-                               " is closed and /dev/null cannot be opened in its place: " +
-                               std::strerror(errno) + "\n";
+      const std::string line =
+          std::string("quibbet: ") + kNames[fd] +
+          " is closed and /dev/null cannot be opened in its place: " + std::strerror(errno) + "\n";
       WriteAll(STDERR_FILENO, line.data(), line.size());
       return false;
     }

@@ -282,8 +282,7 @@ bool OpenStandardStreams() {
     const HANDLE handle = GetStdHandle(s.id);
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
     if (std::freopen("NUL", s.mode, s.file) == nullptr) {
-      std::fprintf(stderr, "quibbet: %s is closed and NUL cannot be opened in its place\n",
-                   s.name);
+      std::fprintf(stderr, "quibbet: %s is closed and NUL cannot be opened in its place\n", s.name);
       return false;
     }
     SetStdHandle(s.id, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(s.file))));
@@ -323,9 +322,8 @@ Terminal::Terminal() {
   if (state.output_is_console) {
     // Processed output: "\n" starts a new line. VT processing, where the
     // console has it, lets the clear travel in the screen's one write.
-    state.vt_output =
-        SetConsoleMode(state.out, state.saved_out_mode | ENABLE_PROCESSED_OUTPUT |
-                                      ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    state.vt_output = SetConsoleMode(state.out, state.saved_out_mode | ENABLE_PROCESSED_OUTPUT |
+                                                    ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
     if (GetConsoleCursorInfo(state.out, &state.saved_cursor)) {
       state.cursor_saved = true;
       CONSOLE_CURSOR_INFO hidden = state.saved_cursor;

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-
 namespace quibbet {
 
 namespace {
@@ -155,7 +154,7 @@ int RenderFastFrames(FastRender& render, NoiseGenerator& noise, SampleBuffer& bu
   const float* const checkpoints = EnvelopeCheckpoints();
   auto* pcm = reinterpret_cast<unsigned char*>(buffer.values);
   const int begin = render.frames_done;
-  const int end = frames <= 0                    ? begin
+  const int end = frames <= 0                      ? begin
                   : frames < kRenderFrames - begin ? begin + frames
                                                    : kRenderFrames;
   for (int first = begin; first < end; first += fast::kBlockFrames) {
@@ -184,8 +183,8 @@ int RenderFastFrames(FastRender& render, NoiseGenerator& noise, SampleBuffer& bu
         noise1[k] = noise.Step();
       }
     }
-    const fast::KernelBlock block{frames_now, first, env_values, noise0, noise1,
-                                  pcm + std::size_t{kBytesPerFrame} * first};
+    const fast::KernelBlock block{frames_now, first,  env_values,
+                                  noise0,     noise1, pcm + std::size_t{kBytesPerFrame} * first};
     kernel(plan, block, counts);
   }
   // Two steps per frame are taken whether or not the noise is heard.

@@ -30,8 +30,8 @@ struct SampleBuffer {
   alignas(64) float values[kSampleBufferValues];
 
   std::span<const std::uint8_t, kPcmBytes> Pcm() const {
-    return std::span<const std::uint8_t, kPcmBytes>(
-        reinterpret_cast<const std::uint8_t*>(values), kPcmBytes);
+    return std::span<const std::uint8_t, kPcmBytes>(reinterpret_cast<const std::uint8_t*>(values),
+                                                    kPcmBytes);
   }
 };
 

@@ -42,22 +42,22 @@ constexpr double kGuardWindow = 0x1p-45;
 // each (kTaylorHi), and the double nearest the rest (kTaylorLo).
 constexpr int kTaylorTerms = 20;  // up to r^41
 constexpr double kTaylorHi[kTaylorTerms] = {
-    -0x1.5555555555555p-3,  0x1.1111111111111p-7,   -0x1.a01a01a01a01ap-13,
-    0x1.71de3a556c734p-19,  -0x1.ae64567f544e4p-26, 0x1.6124613a86d09p-33,
-    -0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,  -0x1.2f49b46814157p-57,
-    0x1.71b8ef6dcf572p-66,  -0x1.761b41316381ap-75, 0x1.3f3ccdd165fa9p-84,
-    -0x1.d1ab1c2dccea3p-94, 0x1.259f98b4358adp-103, -0x1.434d2e783f5bcp-113,
-    0x1.3981254dd0d52p-123, -0x1.0dc59c716d91fp-133, 0x1.9ec8d1c94e85bp-144,
+    -0x1.5555555555555p-3,   0x1.1111111111111p-7,    -0x1.a01a01a01a01ap-13,
+    0x1.71de3a556c734p-19,   -0x1.ae64567f544e4p-26,  0x1.6124613a86d09p-33,
+    -0x1.ae7f3e733b81fp-41,  0x1.952c77030ad4ap-49,   -0x1.2f49b46814157p-57,
+    0x1.71b8ef6dcf572p-66,   -0x1.761b41316381ap-75,  0x1.3f3ccdd165fa9p-84,
+    -0x1.d1ab1c2dccea3p-94,  0x1.259f98b4358adp-103,  -0x1.434d2e783f5bcp-113,
+    0x1.3981254dd0d52p-123,  -0x1.0dc59c716d91fp-133, 0x1.9ec8d1c94e85bp-144,
     -0x1.1e99449a4bacep-154, 0x1.65e61c39d0241p-165,
 };
 constexpr double kTaylorLo[kTaylorTerms] = {
-    -0x1.5555555555555p-57, 0x1.1111111111111p-63,  -0x1.a01a01a01a01ap-73,
-    -0x1.c154f8ddc6cp-73,   0x1.c062e06d1f209p-80,  0x1.f28e0cc748ebep-87,
-    -0x1.1d8656b0ee8cbp-97, 0x1.ac981465ddc6cp-103, -0x1.2650f61dbdcb4p-112,
-    -0x1.d043ae40c4647p-120, 0x1.3423c7d91404fp-130, -0x1.58ddadf344487p-139,
-    -0x1.054d0c78aea14p-149, 0x1.eaf8c39dd9bc5p-157, -0x1.0b87b91be9affp-167,
+    -0x1.5555555555555p-57,  0x1.1111111111111p-63,   -0x1.a01a01a01a01ap-73,
+    -0x1.c154f8ddc6cp-73,    0x1.c062e06d1f209p-80,   0x1.f28e0cc748ebep-87,
+    -0x1.1d8656b0ee8cbp-97,  0x1.ac981465ddc6cp-103,  -0x1.2650f61dbdcb4p-112,
+    -0x1.d043ae40c4647p-120, 0x1.3423c7d91404fp-130,  -0x1.58ddadf344487p-139,
+    -0x1.054d0c78aea14p-149, 0x1.eaf8c39dd9bc5p-157,  -0x1.0b87b91be9affp-167,
     -0x1.2b1f4c8015a2fp-177, -0x1.419e3fad3f031p-188, -0x1.670e9d4784ec6p-201,
-    0x1.fefbb89514b3cp-210, -0x1.c0ed181727269p-220,
+    0x1.fefbb89514b3cp-210,  -0x1.c0ed181727269p-220,
 };
 
 // The fast evaluation's sin r = r + r * z * p(z), z = r^2, |r| <= pi/2 + tiny:
@@ -66,9 +66,8 @@ constexpr double kTaylorLo[kTaylorTerms] = {
 // 2^-52.3, so sin r is off by less than 2^-50 of it, before rounding.
 constexpr int kFastTerms = 7;
 constexpr double kFastCoefficients[kFastTerms] = {
-    -0x1.555555555554fp-3,  0x1.111111111006cp-7,  -0x1.a01a019e69feap-13,
-    0x1.71de394e8577fp-19,  -0x1.ae63be0c05cc5p-26, 0x1.60f6f3faea16fp-33,
-    -0x1.a109bedae18dfp-41,
+    -0x1.555555555554fp-3,  0x1.111111111006cp-7,  -0x1.a01a019e69feap-13, 0x1.71de394e8577fp-19,
+    -0x1.ae63be0c05cc5p-26, 0x1.60f6f3faea16fp-33, -0x1.a109bedae18dfp-41,
 };
 
 // pi as a double-double.

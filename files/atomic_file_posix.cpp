@@ -28,7 +28,8 @@ constexpr int kMaxLinks = 40;
 mode_t Umask() {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("Umask:")) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    if (line.starts_with("Umask:"))
+      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
   }
   const mode_t mask = ::umask(0);
   ::umask(mask);

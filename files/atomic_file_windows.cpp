@@ -36,9 +36,9 @@ std::string Reason(DWORD error) {
       break;
   }
   char text[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                 text, sizeof text, nullptr);
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, sizeof text, nullptr);
   std::string reason(text, n);
   // One line: without the message's line end and full stop.
   while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' ||
@@ -54,8 +54,8 @@ FileResult Failure(DWORD error) { return FileResult{Reason(error)}; }
 // File names are UTF-8 inside the program; Windows takes UTF-16.
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
   return out;
@@ -124,9 +124,8 @@ FileResult WriteFileAtomically(const std::string& path,
       !SetFileAttributesW(temporary.c_str(), kept)) {
     error = GetLastError();
   }
-  if (error == ERROR_SUCCESS &&
-      !MoveFileExW(temporary.c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (error == ERROR_SUCCESS && !MoveFileExW(temporary.c_str(), target.c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
   if (error != ERROR_SUCCESS) {

@@ -36,8 +36,8 @@ const TerminfoKeys& Terminfo(std::uint8_t choice) {
       {},
       {esc::kXtermF5, esc::kXtermF7, esc::kXtermF8},         // xterm
       {esc::kLinuxConsoleF5, esc::kXtermF7, esc::kXtermF8},  // the Linux console
-      {"\x1bOt", "\x1bOv", "\x1b[31;7~"},                   // SS3 and odd ones
-      {"\x1b", "p", "\x1b[15"},                             // nonsense
+      {"\x1bOt", "\x1bOv", "\x1b[31;7~"},                    // SS3 and odd ones
+      {"\x1b", "p", "\x1b[15"},                              // nonsense
   };
   return kChoices[choice % std::size(kChoices)];
 }

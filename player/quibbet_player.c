@@ -51,31 +51,30 @@ static const double kGuardWindow = 0x1p-45;
  * each, and the double nearest the rest. */
 #define QUIBBET_TAYLOR_TERMS 20 /* up to r^41 */
 static const double kTaylorHi[QUIBBET_TAYLOR_TERMS] = {
-    -0x1.5555555555555p-3,  0x1.1111111111111p-7,   -0x1.a01a01a01a01ap-13,
-    0x1.71de3a556c734p-19,  -0x1.ae64567f544e4p-26, 0x1.6124613a86d09p-33,
-    -0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,  -0x1.2f49b46814157p-57,
-    0x1.71b8ef6dcf572p-66,  -0x1.761b41316381ap-75, 0x1.3f3ccdd165fa9p-84,
-    -0x1.d1ab1c2dccea3p-94, 0x1.259f98b4358adp-103, -0x1.434d2e783f5bcp-113,
-    0x1.3981254dd0d52p-123, -0x1.0dc59c716d91fp-133, 0x1.9ec8d1c94e85bp-144,
+    -0x1.5555555555555p-3,   0x1.1111111111111p-7,    -0x1.a01a01a01a01ap-13,
+    0x1.71de3a556c734p-19,   -0x1.ae64567f544e4p-26,  0x1.6124613a86d09p-33,
+    -0x1.ae7f3e733b81fp-41,  0x1.952c77030ad4ap-49,   -0x1.2f49b46814157p-57,
+    0x1.71b8ef6dcf572p-66,   -0x1.761b41316381ap-75,  0x1.3f3ccdd165fa9p-84,
+    -0x1.d1ab1c2dccea3p-94,  0x1.259f98b4358adp-103,  -0x1.434d2e783f5bcp-113,
+    0x1.3981254dd0d52p-123,  -0x1.0dc59c716d91fp-133, 0x1.9ec8d1c94e85bp-144,
     -0x1.1e99449a4bacep-154, 0x1.65e61c39d0241p-165,
 };
 static const double kTaylorLo[QUIBBET_TAYLOR_TERMS] = {
-    -0x1.5555555555555p-57, 0x1.1111111111111p-63,  -0x1.a01a01a01a01ap-73,
-    -0x1.c154f8ddc6cp-73,   0x1.c062e06d1f209p-80,  0x1.f28e0cc748ebep-87,
-    -0x1.1d8656b0ee8cbp-97, 0x1.ac981465ddc6cp-103, -0x1.2650f61dbdcb4p-112,
-    -0x1.d043ae40c4647p-120, 0x1.3423c7d91404fp-130, -0x1.58ddadf344487p-139,
-    -0x1.054d0c78aea14p-149, 0x1.eaf8c39dd9bc5p-157, -0x1.0b87b91be9affp-167,
+    -0x1.5555555555555p-57,  0x1.1111111111111p-63,   -0x1.a01a01a01a01ap-73,
+    -0x1.c154f8ddc6cp-73,    0x1.c062e06d1f209p-80,   0x1.f28e0cc748ebep-87,
+    -0x1.1d8656b0ee8cbp-97,  0x1.ac981465ddc6cp-103,  -0x1.2650f61dbdcb4p-112,
+    -0x1.d043ae40c4647p-120, 0x1.3423c7d91404fp-130,  -0x1.58ddadf344487p-139,
+    -0x1.054d0c78aea14p-149, 0x1.eaf8c39dd9bc5p-157,  -0x1.0b87b91be9affp-167,
     -0x1.2b1f4c8015a2fp-177, -0x1.419e3fad3f031p-188, -0x1.670e9d4784ec6p-201,
-    0x1.fefbb89514b3cp-210, -0x1.c0ed181727269p-220,
+    0x1.fefbb89514b3cp-210,  -0x1.c0ed181727269p-220,
 };
 /* The fast sin r = r + r * z * p(z), z = r^2, |r| <= pi/2 + tiny: p is the
  * Taylor series of (sin(r)/r - 1) / z economised to degree 6 on
  * 0 <= z <= 1.5708^2; sin r is off by less than 2^-50 of it. */
 #define QUIBBET_FAST_TERMS 7
 static const double kFastCoefficients[QUIBBET_FAST_TERMS] = {
-    -0x1.555555555554fp-3, 0x1.111111111006cp-7,  -0x1.a01a019e69feap-13,
-    0x1.71de394e8577fp-19, -0x1.ae63be0c05cc5p-26, 0x1.60f6f3faea16fp-33,
-    -0x1.a109bedae18dfp-41,
+    -0x1.555555555554fp-3,  0x1.111111111006cp-7,  -0x1.a01a019e69feap-13, 0x1.71de394e8577fp-19,
+    -0x1.ae63be0c05cc5p-26, 0x1.60f6f3faea16fp-33, -0x1.a109bedae18dfp-41,
 };
 /* pi as a double-double. */
 static const double kPiHi = 0x1.921fb54442d18p+1;
@@ -100,7 +99,7 @@ static const uint32_t kInvPiWords[QUIBBET_INV_PI_WORDS] = {
 /* sin r for |r| <= pi/2 and a little beyond, by Estrin's scheme; quibbet's
  * vector sines evaluate the same operations in the same order. */
 static double SinePolynomial(double r) {
-  const double *c = kFastCoefficients;
+  const double* c = kFastCoefficients;
   const double z = r * r;
   const double rz = r * z;
   const double z2 = z * z;
@@ -202,9 +201,9 @@ typedef struct {
   uint32_t w[QUIBBET_WIDE_WORDS];
 } Wide;
 
-static int WideBit(const Wide *v, int b) { return (int)((v->w[b >> 5] >> (b & 31)) & 1u); }
+static int WideBit(const Wide* v, int b) { return (int)((v->w[b >> 5] >> (b & 31)) & 1u); }
 
-static void WideAddBit(Wide *v, int b) {
+static void WideAddBit(Wide* v, int b) {
   uint64_t carry = (uint64_t)1 << (b & 31);
   int i;
   for (i = b >> 5; i < QUIBBET_WIDE_WORDS && carry != 0; ++i) {
@@ -215,7 +214,7 @@ static void WideAddBit(Wide *v, int b) {
 }
 
 /* Keeps bits 0 .. b-1. */
-static void WideKeepBelow(Wide *v, int b) {
+static void WideKeepBelow(Wide* v, int b) {
   int i;
   for (i = 0; i < QUIBBET_WIDE_WORDS; ++i) {
     if (i * 32 >= b) {
@@ -226,12 +225,12 @@ static void WideKeepBelow(Wide *v, int b) {
   }
 }
 
-static uint64_t WideWord(const Wide *v, int j) {
+static uint64_t WideWord(const Wide* v, int j) {
   return j >= 0 && j < QUIBBET_WIDE_WORDS ? v->w[j] : 0;
 }
 
 /* 53 bits from bit `low` up; bits below 0 read as zero. */
-static uint64_t WideBits53(const Wide *v, int low) {
+static uint64_t WideBits53(const Wide* v, int low) {
   const int i = low >= 0 ? low / 32 : -((31 - low) / 32); /* floor division */
   const int s = low - 32 * i;
   const uint64_t lo64 = WideWord(v, i) | WideWord(v, i + 1) << 32;
@@ -240,7 +239,7 @@ static uint64_t WideBits53(const Wide *v, int low) {
 }
 
 /* Position of the highest set bit, or -1. */
-static int WideTop(const Wide *v) {
+static int WideTop(const Wide* v) {
   int i, b;
   for (i = QUIBBET_WIDE_WORDS - 1; i >= 0; --i) {
     if (v->w[i] == 0) continue;
@@ -253,7 +252,7 @@ static int WideTop(const Wide *v) {
 
 /* |x| - k * pi in [-pi/2, pi/2], and whether the integer k nearest |x| / pi
  * is odd (then sin |x| = -sin r), for 2^-12 <= |x| < inf. */
-static DD Reduce(float x, int *odd) {
+static DD Reduce(float x, int* odd) {
   union {
     float f;
     uint32_t u;
@@ -423,8 +422,8 @@ int16_t quibbet_limit(float value) {
 
 /* ---- The sound. */
 
-void quibbet_start(quibbet_voice *voice, const quibbet_osc osc[2], int32_t tone,
-                   quibbet_noise *noise) {
+void quibbet_start(quibbet_voice* voice, const quibbet_osc osc[2], int32_t tone,
+                   quibbet_noise* noise) {
   const uint32_t s[3] = {noise->s0, noise->s1, noise->s2};
   uint32_t t[3];
   int i;
@@ -446,7 +445,7 @@ void quibbet_start(quibbet_voice *voice, const quibbet_osc osc[2], int32_t tone,
   voice->frames_left = QUIBBET_FRAMES;
 }
 
-size_t quibbet_play(quibbet_voice *voice, int16_t *stereo, size_t frames) {
+size_t quibbet_play(quibbet_voice* voice, int16_t* stereo, size_t frames) {
   size_t k;
   for (k = 0; k < frames && voice->frames_left > 0; ++k) {
     /* Both oscillators see the phase rounded to single. */
@@ -455,7 +454,7 @@ size_t quibbet_play(quibbet_voice *voice, int16_t *stereo, size_t frames) {
     int16_t sample;
     int o;
     for (o = 0; o < 2; ++o) {
-      const quibbet_osc *osc = &voice->osc[o];
+      const quibbet_osc* osc = &voice->osc[o];
       /* The two voices are summed in double, then rounded to single. */
       float h = (float)((double)quibbet_wave(osc->type, ph, osc->detune) +
                         quibbet_wave(osc->type, ph, 1.0f));
@@ -481,8 +480,7 @@ size_t quibbet_play(quibbet_voice *voice, int16_t *stereo, size_t frames) {
   return k;
 }
 
-void quibbet_render(const quibbet_osc osc[2], int32_t tone, quibbet_noise *noise,
-                    int16_t *stereo) {
+void quibbet_render(const quibbet_osc osc[2], int32_t tone, quibbet_noise* noise, int16_t* stereo) {
   quibbet_voice voice;
   quibbet_start(&voice, osc, tone, noise);
   quibbet_play(&voice, stereo, QUIBBET_FRAMES);

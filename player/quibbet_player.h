@@ -41,13 +41,13 @@ typedef struct {
 typedef struct {
   uint32_t s0, s1, s2;
 } quibbet_noise;
-#define QUIBBET_NOISE_START {890123u, 1u, 234567u} /* its state when quibbet starts */
+#define QUIBBET_NOISE_START \
+  { 890123u, 1u, 234567u } /* its state when quibbet starts */
 
 /* One whole sound: 2 * QUIBBET_FRAMES interleaved L, R samples (equal), in
  * the host's byte order. Advances *noise as quibbet does: by 2 * QUIBBET_FRAMES
  * steps. */
-void quibbet_render(const quibbet_osc osc[2], int32_t tone, quibbet_noise *noise,
-                    int16_t *stereo);
+void quibbet_render(const quibbet_osc osc[2], int32_t tone, quibbet_noise* noise, int16_t* stereo);
 
 /* The same sound in pieces, for an audio callback. The fields are the
  * player's own; a voice may be copied. */
@@ -64,13 +64,13 @@ typedef struct {
  * after quibbet_render; the voice keeps its own copy of the state it starts
  * from. So a voice abandoned before its end leaves the next sound exactly as
  * a full render would, and two voices may play at the same time. */
-void quibbet_start(quibbet_voice *voice, const quibbet_osc osc[2], int32_t tone,
-                   quibbet_noise *noise);
+void quibbet_start(quibbet_voice* voice, const quibbet_osc osc[2], int32_t tone,
+                   quibbet_noise* noise);
 
 /* Writes up to `frames` frames (2 * frames samples) and returns how many it
  * wrote: 0 once all QUIBBET_FRAMES are out. Any block sizes give the bytes
  * of quibbet_render. */
-size_t quibbet_play(quibbet_voice *voice, int16_t *stereo, size_t frames);
+size_t quibbet_play(quibbet_voice* voice, int16_t* stereo, size_t frames);
 
 /* The building blocks, for programs that synthesise the same sound their own way. */
 
@@ -85,7 +85,7 @@ int16_t quibbet_limit(float value);
 
 /* One noise value in [-1, 1), a multiple of 2^-15: a three-word additive
  * generator, wrapping modulo 2^32. */
-static inline float quibbet_noise_step(quibbet_noise *n) {
+static inline float quibbet_noise_step(quibbet_noise* n) {
   const uint32_t a = n->s1 + n->s2;
   const uint32_t b = n->s2 + n->s0;
   const uint32_t c = n->s0 + a;

@@ -79,7 +79,8 @@ std::string Save(const std::string& path, Saver saver) {
     constexpr uid_t kNobody = 65534;
     if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(1);
     const std::string error = WriteFileAtomically(path, {Bytes("new")}).error;
-    ::_exit(::write(fds[1], error.data(), error.size()) == static_cast<ssize_t>(error.size()) ? 0 : 1);
+    ::_exit(::write(fds[1], error.data(), error.size()) == static_cast<ssize_t>(error.size()) ? 0
+                                                                                              : 1);
   }
   ::close(fds[1]);
   std::string error;
@@ -100,43 +101,92 @@ void Old(const TempDir& dir, const std::string& name, mode_t mode) {
 
 TEST(WriteFileAtomically, RespectsTheFileItReplaces) {
   const std::vector<SaveCase> cases = {
-      {"a private file stays private", [](const TempDir& d) { Old(d, "out.wav", 0600); },
-       Saver::Me, "", "out.wav", "new", 0600, nullptr, {"out.wav"}},
-      {"a shared file stays shared", [](const TempDir& d) { Old(d, "out.wav", 0664); },
-       Saver::Me, "", "out.wav", "new", 0664, nullptr, {"out.wav"}},
+      {"a private file stays private",
+       [](const TempDir& d) { Old(d, "out.wav", 0600); },
+       Saver::Me,
+       "",
+       "out.wav",
+       "new",
+       0600,
+       nullptr,
+       {"out.wav"}},
+      {"a shared file stays shared",
+       [](const TempDir& d) { Old(d, "out.wav", 0664); },
+       Saver::Me,
+       "",
+       "out.wav",
+       "new",
+       0664,
+       nullptr,
+       {"out.wav"}},
       {"a write-protected file is refused, as cp refuses it",
        [](const TempDir& d) {
          ::chmod(d.path().c_str(), 0777);  // the directory alone would allow the rename
          Old(d, "out.wav", 0444);
        },
-       Saver::OrdinaryUser, "Permission denied", "out.wav", "old", 0444, nullptr, {"out.wav"}},
+       Saver::OrdinaryUser,
+       "Permission denied",
+       "out.wav",
+       "old",
+       0444,
+       nullptr,
+       {"out.wav"}},
       {"root replaces a write-protected file, which stays so",
        [](const TempDir& d) { Old(d, "out.wav", 0444); },
-       Saver::Root, "", "out.wav", "new", 0444, nullptr, {"out.wav"}},
+       Saver::Root,
+       "",
+       "out.wav",
+       "new",
+       0444,
+       nullptr,
+       {"out.wav"}},
       {"a link is followed and stays a link",
        [](const TempDir& d) {
          std::filesystem::create_directory(d / "sounds");
          Old(d, "sounds/take.wav", 0640);
          std::filesystem::create_symlink("sounds/take.wav", d / "out.wav");
        },
-       Saver::Me, "", "sounds/take.wav", "new", 0640, "sounds/take.wav", {"out.wav", "sounds"}},
+       Saver::Me,
+       "",
+       "sounds/take.wav",
+       "new",
+       0640,
+       "sounds/take.wav",
+       {"out.wav", "sounds"}},
       {"a chain of links is followed to its end",
        [](const TempDir& d) {
          Old(d, "take.wav", 0600);
          std::filesystem::create_symlink("take.wav", d / "middle.wav");
          std::filesystem::create_symlink("middle.wav", d / "out.wav");
        },
-       Saver::Me, "", "take.wav", "new", 0600, "middle.wav", {"middle.wav", "out.wav", "take.wav"}},
+       Saver::Me,
+       "",
+       "take.wav",
+       "new",
+       0600,
+       "middle.wav",
+       {"middle.wav", "out.wav", "take.wav"}},
       {"a dangling link is created through",
        [](const TempDir& d) { std::filesystem::create_symlink("made.wav", d / "out.wav"); },
-       Saver::Me, "", "made.wav", "new", 0644, "made.wav", {"made.wav", "out.wav"}},
+       Saver::Me,
+       "",
+       "made.wav",
+       "new",
+       0644,
+       "made.wav",
+       {"made.wav", "out.wav"}},
       {"a write-protected file behind a link is refused",
        [](const TempDir& d) {
          ::chmod(d.path().c_str(), 0777);
          Old(d, "take.wav", 0444);
          std::filesystem::create_symlink("take.wav", d / "out.wav");
        },
-       Saver::OrdinaryUser, "Permission denied", "take.wav", "old", 0444, "take.wav",
+       Saver::OrdinaryUser,
+       "Permission denied",
+       "take.wav",
+       "old",
+       0444,
+       "take.wav",
        {"out.wav", "take.wav"}},
   };
   const mode_t umask_before = ::umask(022);
@@ -158,7 +208,8 @@ TEST(WriteFileAtomically, RespectsTheFileItReplaces) {
     if (std::filesystem::is_directory(dir / "sounds")) {
       EXPECT_EQ(std::filesystem::directory_iterator(dir / "sounds")->path().filename(), "take.wav");
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sounds"),
-                              std::filesystem::directory_iterator()), 1);
+                              std::filesystem::directory_iterator()),
+                1);
     }
   }
   ::umask(umask_before);

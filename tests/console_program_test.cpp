@@ -100,7 +100,8 @@ class PtyProgram {
   }
 
   void Send(std::string_view bytes) {
-    EXPECT_EQ(::write(pty_.master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(::write(pty_.master(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
   }
 
   // Reads until `text` appears at or after output position `from`.
@@ -111,7 +112,9 @@ class PtyProgram {
   }
 
   // Reads for about `ms` milliseconds, whatever comes.
-  void ReadFor(int ms) { test::WaitUntil([&] { return ReadSome(), false; }, ms, 0); }
+  void ReadFor(int ms) {
+    test::WaitUntil([&] { return ReadSome(), false; }, ms, 0);
+  }
 
   // Plays the terminal's part of the kitty keyboard protocol handshake, or
   // with `kitty` false that of a terminal that answers only the device
@@ -349,7 +352,8 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
   ::kill(server.server_pid(), SIGSTOP);
 
   const auto elapsed_ms = [](auto since) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
   };
   for (const bool by_signal : {false, true}) {
     for (const bool given_up : {false, true}) {
@@ -361,8 +365,9 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
       ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
       EXPECT_LT(elapsed_ms(start), 1000.0) << "the screen waited for the server";
       if (given_up) {
-        ASSERT_TRUE(program.WaitFor("no audio output: no sound server (the PulseAudio server does "
-                                    "not answer) and no ALSA device ("))
+        ASSERT_TRUE(
+            program.WaitFor("no audio output: no sound server (the PulseAudio server does "
+                            "not answer) and no ALSA device ("))
             << program.Escaped();
         EXPECT_LT(elapsed_ms(start), 3000.0) << "the open gave up late";
       }
@@ -393,8 +398,7 @@ class TmuxSession {
   explicit TmuxSession(const std::string& dir)
       : tmux_("tmux -S " + Quoted(socket_dir_ / "socket") + " -f /dev/null ") {
     RunCommand(tmux_ + "new-session -d -x 100 -y 50 -s s -c " + Quoted(dir) + " -e " + kNoServer +
-               " -e " + kSilentAlsa +
-               " -e PS1=ready\\> bash --norc --noprofile -i 2>&1");
+               " -e " + kSilentAlsa + " -e PS1=ready\\> bash --norc --noprofile -i 2>&1");
     WaitForPane("ready>");
   }
   ~TmuxSession() { RunCommand(tmux_ + "kill-server 2>&1"); }
@@ -414,8 +418,8 @@ class TmuxSession {
   }
 
   void WaitForPane(const std::string& text, bool shown = true) {
-    if (!test::WaitUntil([&] { return (Pane().find(text) != std::string::npos) == shown; },
-                         10000, 20))
+    if (!test::WaitUntil([&] { return (Pane().find(text) != std::string::npos) == shown; }, 10000,
+                         20))
       ADD_FAILURE() << "pane " << (shown ? "never showed " : "kept showing ") << text << ":\n"
                     << Pane();
   }
@@ -456,8 +460,8 @@ TEST(Tmux, EveryWayOutLeavesTheTerminalSettingsAsTheyWere) {
     const char* how;  // tmux keys, or "kill -SIG"
     int status;
   } ways[] = {
-      {"Escape", "Escape", 0},         {"Ctrl-C", "C-c", 0},
-      {"SIGTERM", "kill -TERM", 143},  {"SIGHUP", "kill -HUP", 129},
+      {"Escape", "Escape", 0},          {"Ctrl-C", "C-c", 0},
+      {"SIGTERM", "kill -TERM", 143},   {"SIGHUP", "kill -HUP", 129},
       {"Ctrl-Z, fg, Escape", "C-z", 0},
   };
   for (const auto& way : ways) {
@@ -483,7 +487,8 @@ TEST(Tmux, EveryWayOutLeavesTheTerminalSettingsAsTheyWere) {
     tmux.Line("echo status=$?; stty -g > after");
     tmux.WaitForPane("status=");
     EXPECT_NE(tmux.Pane().find("status=" + std::to_string(way.status)), std::string::npos)
-        << way.name << "\n" << tmux.Pane();
+        << way.name << "\n"
+        << tmux.Pane();
     test::SleepMs(100);
     EXPECT_FALSE(ReadFile(dir / "before").empty());
     EXPECT_EQ(ReadFile(dir / "after"), ReadFile(dir / "before")) << way.name;
@@ -522,8 +527,8 @@ std::string RunPiped(const TempDir& dir, const std::string& keys, const std::str
 
 TEST(PipedKeys, NoKeysRendersOnceShowsTheScreenAtStartAndEndAndWritesNothing) {
   TempDir dir;
-  EXPECT_EQ(RunPiped(dir, ""), "Tone = 10\n" + FormatScreen(Patch{}, 0) +
-                                   FormatScreen(Patch{}, 0) + "exit=0\n");
+  EXPECT_EQ(RunPiped(dir, ""),
+            "Tone = 10\n" + FormatScreen(Patch{}, 0) + FormatScreen(Patch{}, 0) + "exit=0\n");
   EXPECT_TRUE(dir.Entries().empty());
 }
 
@@ -538,12 +543,12 @@ TEST(PipedKeys, ScriptedSessionWritesTheFilesAndEndsAtEndOfInput) {
   Patch p10, p11, p12;
   p11.tone = 11;
   p12.tone = 12;
-  const std::string want = "Tone = 10\n" + FormatScreen(p10, 0) +           // start-up
-                           FormatScreen(p10, 0) + FormatScreen(p11, 0) +      // p
-                           FormatScreen(p11, 0) + FormatScreen(p12, 0) +      // P
-                           FormatScreen(p12, 0) + "Tone = 12\n" +             // Space
-                           FormatScreen(p12, 0) + FormatScreen(p12, 0) +      // F7, F8
-                           FormatScreen(p12, 0) + "exit=0\n";                 // end of input
+  const std::string want = "Tone = 10\n" + FormatScreen(p10, 0) +         // start-up
+                           FormatScreen(p10, 0) + FormatScreen(p11, 0) +  // p
+                           FormatScreen(p11, 0) + FormatScreen(p12, 0) +  // P
+                           FormatScreen(p12, 0) + "Tone = 12\n" +         // Space
+                           FormatScreen(p12, 0) + FormatScreen(p12, 0) +  // F7, F8
+                           FormatScreen(p12, 0) + "exit=0\n";             // end of input
   EXPECT_EQ(Plain(out), want);
   ExpectFilesAsThroughLibrary(dir, {Patch{}, p12});
 }
@@ -656,9 +661,9 @@ TEST(CommandLine, RefusalsAreOneLineAndStatusTwoBeforeAnythingStarts) {
       {{dir / "missing.txt"},
        dir / "missing.txt" + ":1:1: expected a readable file: No such file or directory"},
       {{dir / "folder"}, dir / "folder" + ":1:1: expected a file, not a directory"},
-      {{dir / "empty.txt"}, dir / "empty.txt" +
-                                ":1:1: expected the row of oscillator 0: {type, detune, fm, "
-                                "noise },"},
+      {{dir / "empty.txt"},
+       dir / "empty.txt" + ":1:1: expected the row of oscillator 0: {type, detune, fm, "
+                           "noise },"},
       {{"--tone", "3", dir / "type.txt"},
        dir / "type.txt" + ":2:2: expected the waveform type of oscillator 1: 0, 1 or 2"},
   };
@@ -687,8 +692,9 @@ TEST(CommandLine, ABadFileOnATerminalLeavesTheTerminalAlone) {
 
 TEST(CommandLine, RenderWritesTheStartsWaveOnlyToItsFileOrStandardOutput) {
   TempDir dir;
-  test::WriteFile(dir / "saved.txt", "{2, 1.013000, -0.100000, 0.030000 },\r\n"
-                                     "{0, 0.987000, 2.799999, -0.000000 },\r\n");
+  test::WriteFile(dir / "saved.txt",
+                  "{2, 1.013000, -0.100000, 0.030000 },\r\n"
+                  "{0, 0.987000, 2.799999, -0.000000 },\r\n");
   Patch compiled;
   compiled.tone = -5;
   compiled.osc[0] = {SQR, 1.013000f, -0.100000f, 0.030000f};

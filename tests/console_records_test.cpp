@@ -15,11 +15,15 @@ constexpr std::uint32_t kCtrl = vk::kLeftCtrl;
 constexpr std::uint32_t kAlt = vk::kRightAlt;
 
 ConsoleRecord Down(std::uint16_t code, std::uint32_t mods = 0) {
-  return {.type = ConsoleRecord::Type::Key, .key_down = true, .virtual_key = code,
+  return {.type = ConsoleRecord::Type::Key,
+          .key_down = true,
+          .virtual_key = code,
           .control_keys = mods};
 }
 ConsoleRecord Up(std::uint16_t code, std::uint32_t mods = 0) {
-  return {.type = ConsoleRecord::Type::Key, .key_down = false, .virtual_key = code,
+  return {.type = ConsoleRecord::Type::Key,
+          .key_down = false,
+          .virtual_key = code,
           .control_keys = mods};
 }
 const ConsoleRecord kFocusLost{.type = ConsoleRecord::Type::FocusLost};
@@ -48,9 +52,9 @@ TEST(ConsoleKeyTranslator, RecordsGiveTheEventsAKittyTerminalSends) {
   };
   const std::vector<Case> cases = {
       {"every key of the program",
-       {Down(vk::kEscape), Down(vk::kF5), Down(vk::kSpace), Down(vk::kF7), Down(vk::kF8),
-        Down('O'), Down('P'), Down('1'), Down('2'), Down('A'), Down('S'), Down('D'), Down('Q'),
-        Down('W'), Down('E'), Down('R'), Down('T'), Down('Y')},
+       {Down(vk::kEscape), Down(vk::kF5), Down(vk::kSpace), Down(vk::kF7), Down(vk::kF8), Down('O'),
+        Down('P'), Down('1'), Down('2'), Down('A'), Down('S'), Down('D'), Down('Q'), Down('W'),
+        Down('E'), Down('R'), Down('T'), Down('Y')},
        {"Esc", "F5", "Space", "F7", "F8", "O", "P", "1", "2", "A", "S", "D", "Q", "W", "E", "R",
         "T", "Y"}},
       {"held: press, repeats, release; then a new press",
@@ -81,7 +85,8 @@ TEST(ConsoleKeyTranslator, RecordsGiveTheEventsAKittyTerminalSends) {
     SCOPED_TRACE(c.what);
     ConsoleKeyTranslator translator;
     std::vector<std::string> got;
-    for (const ConsoleRecord& record : c.records) got.push_back(Describe(translator.Translate(record)));
+    for (const ConsoleRecord& record : c.records)
+      got.push_back(Describe(translator.Translate(record)));
     EXPECT_EQ(got, c.expected);
   }
 }

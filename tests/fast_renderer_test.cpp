@@ -75,7 +75,7 @@ TEST(SkipNoise, MatchesSteppingOneAtATime) {
 // 20261207) in +-1.5, +-40, +-4000 and +-1e6 and keeping the hits; the test
 // below re-checks the property, so the table cannot silently go stale.
 constexpr float kNearMidpoint[] = {
-    -0x1.0d67a4p+0f, -0x1.0fd748p+11f, -0x1.6de11ep+16f, -0x1.d036dp+9f, -0x1.e7061ep-2f,
+    -0x1.0d67a4p+0f, -0x1.0fd748p+11f, -0x1.6de11ep+16f, -0x1.d036dp+9f,  -0x1.e7061ep-2f,
     0x1.0d67a4p+0f,  0x1.3e42p+1f,     0x1.41f49cp+0f,   0x1.5d274ap+16f, 0x1.92ef96p+19f,
     0x1.a88a5p+6f,   0x1.ce1026p+2f,   0x1.cf9736p+19f,  0x1.ed68fp+7f,
 };
@@ -103,9 +103,8 @@ void ExpectSameAsScalar(const std::vector<float>& x, const std::vector<float>& o
     if (std::isnan(want)) {
       ASSERT_TRUE(std::isnan(out[i])) << SimdLevelName(level) << " x=" << x[i];
     } else {
-      ASSERT_EQ(Bits(out[i]), Bits(want))
-          << SimdLevelName(level) << " x=" << std::hexfloat << x[i] << " got " << out[i]
-          << " want " << want;
+      ASSERT_EQ(Bits(out[i]), Bits(want)) << SimdLevelName(level) << " x=" << std::hexfloat << x[i]
+                                          << " got " << out[i] << " want " << want;
     }
   }
 }
@@ -127,9 +126,8 @@ TEST(SineGuard, FiresNearEveryFloatMidpointAndThenAgreesWithTheScalarSine) {
 
 TEST(SineGuard, SendsNonFiniteAndHugeArgumentsToTheScalarSine) {
   const std::vector<float> scalar_only = {kInf, -kInf, kNaN, -kNaN, 5e9f, -1e10f, 3e38f, -3e38f};
-  const std::vector<float> in_range = {0.0f, -0.0f, kTiny, -kTiny,
-                                       std::numeric_limits<float>::min(), 1e-30f, 4.2e9f,
-                                       -4.2e9f};
+  const std::vector<float> in_range = {
+      0.0f, -0.0f, kTiny, -kTiny, std::numeric_limits<float>::min(), 1e-30f, 4.2e9f, -4.2e9f};
   for (SimdLevel level : RunnableLevels()) {
     std::vector<float> out;
     EXPECT_EQ(GuardedSines(level, scalar_only, out), scalar_only.size()) << SimdLevelName(level);
@@ -179,9 +177,7 @@ std::string Describe(const Patch& p) {
 
 std::vector<Case> Corpus(bool full) {
   std::vector<Case> corpus;
-  auto add = [&](const Patch& p, int renders = 1) {
-    corpus.push_back({p, renders, Describe(p)});
-  };
+  auto add = [&](const Patch& p, int renders = 1) { corpus.push_back({p, renders, Describe(p)}); };
 
   for (std::int32_t a = 0; a < kWaveformCount; ++a)
     for (std::int32_t b = 0; b < kWaveformCount; ++b) add(Pair(a, b));
@@ -189,10 +185,10 @@ std::vector<Case> Corpus(bool full) {
   // Tones from the 6 Hz floor to where the phase products (from about n =
   // 1,440 and 1,472) and then the increment itself (n = 1,691) overflow.
   const std::vector<std::int32_t> tones =
-      full ? std::vector<std::int32_t>{-100, -37, -36, -35, -1, 0, 1, 24, 50, 100, 200, 400,
-                                       700, 1000, 1200, 1400, 1403, 1404, 1405, 1435, 1436,
-                                       1437, 1450, 1500, 1600, 1650, 1654, 1655, 1656, 1700,
-                                       2000, kMaxTone, kMinTone}
+      full ? std::vector<std::int32_t>{-100, -37,  -36,  -35,  -1,       0,       1,    24,   50,
+                                       100,  200,  400,  700,  1000,     1200,    1400, 1403, 1404,
+                                       1405, 1435, 1436, 1437, 1450,     1500,    1600, 1650, 1654,
+                                       1655, 1656, 1700, 2000, kMaxTone, kMinTone}
            : std::vector<std::int32_t>{-100, 300, 1404, 1436, 1655, 2000, kMaxTone, kMinTone};
   for (const std::int32_t tone : tones) {
     Patch sin = Pair(SIN, SIN), mixed = Pair(SAW, SQR), square = Pair(SQR, SQR);
@@ -204,10 +200,10 @@ std::vector<Case> Corpus(bool full) {
     }
   }
 
-  const std::vector<float> fms = full ? std::vector<float>{-1.0f, -0.0f, 0.0f, kTiny, 1e-30f,
-                                                           1e-7f, 1e-3f, 0.1f, 0.5f, 1.0f, 2.5f,
-                                                           7.3f, 10.0f, 33.3f, 99.9f, 100.0f}
-                                      : std::vector<float>{-1.0f, kTiny, 1e-7f, 100.0f};
+  const std::vector<float> fms =
+      full ? std::vector<float>{-1.0f, -0.0f, 0.0f, kTiny, 1e-30f, 1e-7f, 1e-3f, 0.1f,
+                                0.5f,  1.0f,  2.5f, 7.3f,  10.0f,  33.3f, 99.9f, 100.0f}
+           : std::vector<float>{-1.0f, kTiny, 1e-7f, 100.0f};
   for (const float fm : fms) {
     for (const std::int32_t type : {SIN, SAW}) {
       Patch p = Pair(type, SQR);
@@ -217,9 +213,9 @@ std::vector<Case> Corpus(bool full) {
     }
   }
 
-  const std::vector<float> noises = full ? std::vector<float>{-10.0f, -1.0f, -0.01f, -0.0f, 0.01f,
-                                                              0.3f, 1.0f, 10.0f}
-                                         : std::vector<float>{-0.01f, 10.0f};
+  const std::vector<float> noises =
+      full ? std::vector<float>{-10.0f, -1.0f, -0.01f, -0.0f, 0.01f, 0.3f, 1.0f, 10.0f}
+           : std::vector<float>{-0.01f, 10.0f};
   for (const float noise : noises) {
     Patch p0, p1 = Pair(SAW, SIN);
     p0.osc[0].noise = noise;
@@ -229,9 +225,9 @@ std::vector<Case> Corpus(bool full) {
     if (full) add(p1, 2);
   }
 
-  const std::vector<float> detunes = full ? std::vector<float>{0.0f, 1e-6f, 0.5f, 0.997f, 1.0f,
-                                                               1.01f, 2.0f, 3.999f, 4.0f}
-                                          : std::vector<float>{0.0f, 4.0f};
+  const std::vector<float> detunes =
+      full ? std::vector<float>{0.0f, 1e-6f, 0.5f, 0.997f, 1.0f, 1.01f, 2.0f, 3.999f, 4.0f}
+           : std::vector<float>{0.0f, 4.0f};
   for (const float detune : detunes) {
     for (const std::int32_t type : {SIN, SAW}) {
       Patch p = Pair(type, type);
@@ -250,7 +246,8 @@ std::vector<Case> Corpus(bool full) {
     for (Osc& o : p.osc) {
       o.type = static_cast<std::int32_t>(gen() % kWaveformCount);
       o.detune = static_cast<float>(uniform(0, 4));
-      o.fm = gen() % 8 == 0 ? static_cast<float>(uniform(0, 1e-6)) : static_cast<float>(uniform(-1, 100));
+      o.fm = gen() % 8 == 0 ? static_cast<float>(uniform(0, 1e-6))
+                            : static_cast<float>(uniform(-1, 100));
       o.noise = gen() % 2 == 0 ? 0.0f : static_cast<float>(uniform(-10, 10));
     }
     add(p, 1 + static_cast<int>(gen() % 2));
@@ -296,9 +293,11 @@ TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
       ++renders;
     }
   }
-  std::printf("%d renders of %zu patches on %zu levels; the guard sent %llu of %llu sines to the scalar sine\n",
-              renders, corpus.size(), levels.size(), static_cast<unsigned long long>(counts.scalar),
-              static_cast<unsigned long long>(counts.total));
+  std::printf(
+      "%d renders of %zu patches on %zu levels; the guard sent %llu of %llu sines to the scalar "
+      "sine\n",
+      renders, corpus.size(), levels.size(), static_cast<unsigned long long>(counts.scalar),
+      static_cast<unsigned long long>(counts.total));
 }
 
 // The caller's tally grows by the sines of each render and nothing else:
@@ -339,8 +338,8 @@ TEST(RenderFastFrames, AnySplitGivesTheWholeRendersBytesAndNoiseState) {
   struct Split {
     std::vector<int> sizes;  // repeated until the sound is done
   };
-  const Split splits[] = {{{kRenderFrames}}, {{1, 127, 1024, 129, 4096, 3}}, {{2048, 20000}},
-                          {{1023, 1025, 1}}};
+  const Split splits[] = {
+      {{kRenderFrames}}, {{1, 127, 1024, 129, 4096, 3}}, {{2048, 20000}}, {{1023, 1025, 1}}};
   Patch noisy;
   noisy.osc[0].noise = 0.3f;
   noisy.osc[1].type = SQR;
@@ -357,7 +356,8 @@ TEST(RenderFastFrames, AnySplitGivesTheWholeRendersBytesAndNoiseState) {
           int done = 0;
           for (std::size_t i = 0; !render.Done(); ++i) {
             const int size = split.sizes[i % split.sizes.size()];
-            const int rendered = RenderFastFrames(render, pieces_noise, *pieces, size, pieces_counts);
+            const int rendered =
+                RenderFastFrames(render, pieces_noise, *pieces, size, pieces_counts);
             ASSERT_EQ(rendered, std::min(size, kRenderFrames - done));
             done += rendered;
             ASSERT_EQ(render.frames_done, done);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "console/screen.hpp"
 #include "console/program_state.hpp"
+#include "console/screen.hpp"
 
 namespace quibbet {
 namespace {
@@ -57,17 +57,17 @@ TEST_F(Pass, HeldKeysActInTableOrderEachAfterItsOwnRedraw) {
   all.reset(static_cast<std::size_t>(Key::Escape));
   EXPECT_EQ(RunPass(all, kRecorder), PassResult::Continue);
   const std::vector<std::string> expected = {
-      "draw tone=10", "stop", "render", "start",  // F5 and Space: one replay
-      "draw tone=10", "save wave",                // F7
-      "draw tone=10", "save param",               // F8
-      "draw tone=10",                             // O
-      "draw tone=9",                              // P
-      "draw tone=10", "draw tone=10",             // 1, 2
-      "draw tone=10", "draw tone=10", "draw tone=10",  // A S D
-      "draw tone=10", "draw tone=10",             // Q W
-      "draw tone=10", "draw tone=10",             // E R
-      "draw tone=10", "draw tone=10",             // T Y
-      "draw tone=10",                             // the pass edited: shown once more
+      "draw tone=10", "stop",         "render",       "start",  // F5 and Space: one replay
+      "draw tone=10", "save wave",                              // F7
+      "draw tone=10", "save param",                             // F8
+      "draw tone=10",                                           // O
+      "draw tone=9",                                            // P
+      "draw tone=10", "draw tone=10",                           // 1, 2
+      "draw tone=10", "draw tone=10", "draw tone=10",           // A S D
+      "draw tone=10", "draw tone=10",                           // Q W
+      "draw tone=10", "draw tone=10",                           // E R
+      "draw tone=10", "draw tone=10",                           // T Y
+      "draw tone=10",                                           // the pass edited: shown once more
   };
   EXPECT_EQ(calls, expected);
   // D came after A and S.
@@ -135,8 +135,8 @@ TEST_F(Pass, ReplayAndSaveOnlyPassesEndWithTheirOwnOutputBelowTheScreen) {
   const struct {
     Key key;
     const char* last;
-  } rows[] = {{Key::F5, "start"}, {Key::Space, "start"}, {Key::F7, "save wave"},
-              {Key::F8, "save param"}};
+  } rows[] = {
+      {Key::F5, "start"}, {Key::Space, "start"}, {Key::F7, "save wave"}, {Key::F8, "save param"}};
   for (const auto& row : rows) {
     calls.clear();
     RunPass(Keys({row.key}), kRecorder);

@@ -33,7 +33,7 @@ void Feed(Keyboard& kb, const std::string& word) {
   ASSERT_NE(at, std::end(kNames)) << word;
   d.kind = Kind::Key;
   d.key = static_cast<Key>(at - std::begin(kNames));
-  d.action = word.ends_with("+") ? KeyAction::Repeat
+  d.action = word.ends_with("+")   ? KeyAction::Repeat
              : word.ends_with("^") ? KeyAction::Release
                                    : KeyAction::Press;
   d.one_shot = word.ends_with(".");
@@ -56,7 +56,8 @@ bool Play(Keyboard& kb, std::initializer_list<Step> steps) {
     kb.BeginPass();
     std::string down;
     for (std::size_t k = 0; k < kKeyCount; ++k)
-      if (kb.KeyDown(static_cast<Key>(k))) down += (down.empty() ? "" : " ") + std::string(kNames[k]);
+      if (kb.KeyDown(static_cast<Key>(k)))
+        down += (down.empty() ? "" : " ") + std::string(kNames[k]);
     EXPECT_EQ(down, s.down) << "pass " << pass << " after \"" << s.events << "\"";
     ++pass;
   }
@@ -107,8 +108,9 @@ TEST(KeyboardWithReleases, FocusLossOrResumeReleasesEverythingButKeepsTapsAndNot
 TEST(KeyboardWithoutReleases, EachEventIsDownForOnePassInArrivalOrder) {
   Keyboard kb(KeySource::Script);
   EXPECT_FALSE(kb.reports_releases());
-  EXPECT_FALSE(Play(kb, {{"2. A. P. P. P. 2. Esc.", "2"}, {"", "A"}, {"", "P"}, {"", "P"}, {"", "P"},
-                         {"", "2"}}));
+  EXPECT_FALSE(Play(
+      kb,
+      {{"2. A. P. P. P. 2. Esc.", "2"}, {"", "A"}, {"", "P"}, {"", "P"}, {"", "P"}, {"", "2"}}));
   EXPECT_TRUE(Play(kb, {{"", "Esc"}, {"", ""}}));
   // A release cannot come from such a terminal and is no event; nor are the others.
   EXPECT_TRUE(Play(kb, {{"F7 F7+", "F7"}, {"Q F7^", "F7"}, {"", "Q"}, {"focus-out suspend", ""}}));
@@ -117,9 +119,8 @@ TEST(KeyboardWithoutReleases, EachEventIsDownForOnePassInArrivalOrder) {
 TEST(KeyboardWithoutReleases, FromATerminalARunOfOneReplayOrSaveWaitingInLineActsOnce) {
   // Space held while a replay keeps the loop busy: its auto-repeats pile up.
   Keyboard kb(KeySource::LegacyTerminal);
-  EXPECT_TRUE(Play(kb, {{"Space Space+ Space+ F5 Space+", "Space"},
-                        {"Space+ Space+", "Space"},
-                        {"", ""}}));
+  EXPECT_TRUE(
+      Play(kb, {{"Space Space+ Space+ F5 Space+", "Space"}, {"Space+ Space+", "Space"}, {"", ""}}));
   // Only a run right behind the key taken goes; edits between replays, other
   // actions, the order and repeated edits all stay.
   EXPECT_TRUE(Play(kb, {{"F7 F7 F8 F8 F7 P P Space Space O Space", "F7"},
@@ -134,7 +135,8 @@ TEST(KeyboardWithoutReleases, FromATerminalARunOfOneReplayOrSaveWaitingInLineAct
   EXPECT_TRUE(Play(kb, {{"Space Space Esc", "Space"}, {"", "Esc"}, {"", ""}}));
   // A script means every key it holds.
   Keyboard script(KeySource::Script);
-  EXPECT_TRUE(Play(script, {{"Space F5 F7 F7", "Space"}, {"", "F5"}, {"", "F7"}, {"", "F7"}, {"", ""}}));
+  EXPECT_TRUE(
+      Play(script, {{"Space F5 F7 F7", "Space"}, {"", "F5"}, {"", "F7"}, {"", "F7"}, {"", ""}}));
 }
 
 TEST(KeyboardWithoutReleases, FullQueueDropsTheNewest) {

@@ -18,18 +18,24 @@ std::span<const std::uint8_t> Span(std::string_view s) {
 // One decoded event as text, so a failure reads like the input: "P", "F5^"
 // (release), "F7+" (repeat), "P." (one-shot), "focus-in", "-" (ignored).
 std::string Describe(const Decoded& d) {
-  static constexpr const char* kNames[] = {"Esc", "F5", "Space", "F7", "F8", "O", "P",
-                                           "1",   "2",  "A",     "S",  "D",  "Q", "W",
-                                           "E",   "R",  "T",     "Y"};
+  static constexpr const char* kNames[] = {"Esc", "F5", "Space", "F7", "F8", "O", "P", "1", "2",
+                                           "A",   "S",  "D",     "Q",  "W",  "E", "R", "T", "Y"};
   static_assert(std::size(kNames) == kKeyCount);
   switch (d.kind) {
-    case Kind::Ignored: return "-";
-    case Kind::FocusIn: return "focus-in";
-    case Kind::FocusOut: return "focus-out";
-    case Kind::KittyFlags: return "kitty-flags";
-    case Kind::DeviceAttributes: return "device-attributes";
-    case Kind::Suspend: return "suspend";
-    case Kind::KeyEvent: break;
+    case Kind::Ignored:
+      return "-";
+    case Kind::FocusIn:
+      return "focus-in";
+    case Kind::FocusOut:
+      return "focus-out";
+    case Kind::KittyFlags:
+      return "kitty-flags";
+    case Kind::DeviceAttributes:
+      return "device-attributes";
+    case Kind::Suspend:
+      return "suspend";
+    case Kind::KeyEvent:
+      break;
   }
   std::string s = kNames[static_cast<std::size_t>(d.key)];
   if (d.action == KeyAction::Repeat) s += "+";
@@ -81,41 +87,73 @@ void CheckTable(const std::vector<Case>& cases, const TerminfoKeys& keys = {}) {
 
 TEST(DecodeKey, PlainCharactersInEitherCase) {
   CheckTable({
-      {"o", "O."}, {"O", "O."}, {"p", "P."}, {"P", "P."}, {"1", "1."}, {"2", "2."},
-      {"a", "A."}, {"A", "A."}, {"s", "S."}, {"S", "S."}, {"d", "D."}, {"D", "D."},
-      {"q", "Q."}, {"Q", "Q."}, {"w", "W."}, {"W", "W."}, {"e", "E."}, {"E", "E."},
-      {"r", "R."}, {"R", "R."}, {"t", "T."}, {"T", "T."}, {"y", "Y."}, {"Y", "Y."},
+      {"o", "O."},
+      {"O", "O."},
+      {"p", "P."},
+      {"P", "P."},
+      {"1", "1."},
+      {"2", "2."},
+      {"a", "A."},
+      {"A", "A."},
+      {"s", "S."},
+      {"S", "S."},
+      {"d", "D."},
+      {"D", "D."},
+      {"q", "Q."},
+      {"Q", "Q."},
+      {"w", "W."},
+      {"W", "W."},
+      {"e", "E."},
+      {"E", "E."},
+      {"r", "R."},
+      {"R", "R."},
+      {"t", "T."},
+      {"T", "T."},
+      {"y", "Y."},
+      {"Y", "Y."},
       {" ", "Space."},
       {"\x03", "Esc."},  // Ctrl-C quits like Escape
       {"\x1a", "suspend"},
       // Other characters and control bytes mean nothing.
-      {"b", "-"}, {"3", "-"}, {"0", "-"}, {"\r", "-"}, {"\t", "-"}, {"\x7f", "-"},
-      {"\x10", "-"}, {"\xc3", "-"}, {"\xa9", "-"}, {"\x9b", "-"}, {std::string_view("\0", 1), "-"},
+      {"b", "-"},
+      {"3", "-"},
+      {"0", "-"},
+      {"\r", "-"},
+      {"\t", "-"},
+      {"\x7f", "-"},
+      {"\x10", "-"},
+      {"\xc3", "-"},
+      {"\xa9", "-"},
+      {"\x9b", "-"},
+      {std::string_view("\0", 1), "-"},
   });
 }
 
 TEST(DecodeKey, LegacyFunctionKeys) {
   CheckTable({
-      {"\x1b[15~", "F5"}, {"\x1b[18~", "F7"}, {"\x1b[19~", "F8"},
-      {"\x1b[[E", "F5."},                    // Linux console: no releases
-      {"\x1b[15;2~", "F5"},                  // Shift leaves the key as it is
-      {"\x1b[19;1~", "F8"},
-      {"\x1b[15;5~", "-"}, {"\x1b[18;3~", "-"},  // Ctrl-F5, Alt-F7: shortcuts
-      {"\x1b[[A", "-"}, {"\x1b[17~", "-"}, {"\x1b[20~", "-"}, {"\x1b[2~", "-"},
-      {"\x1b[A", "-"}, {"\x1b[1;5A", "-"}, {"\x1b[200~", "-"},
-      {"\x1b[15$", "F5."}, {"\x1b[2$", "-"}, {"\x1b[15^", "-"},  // rxvt: Shift, Ctrl
-      {"\x1bOT", "-"},  // SS3 forms only count where terminfo names them
-      {"\x1bOP", "-"}, {"\x1bO2P", "-"},
-      {"\x1bp", "-"},    // Alt-P
-      {"\x1b\x03", "Esc."},  // Alt-Ctrl-C still quits
+      {"\x1b[15~", "F5"},   {"\x1b[18~", "F7"},  {"\x1b[19~", "F8"},
+      {"\x1b[[E", "F5."},    // Linux console: no releases
+      {"\x1b[15;2~", "F5"},  // Shift leaves the key as it is
+      {"\x1b[19;1~", "F8"}, {"\x1b[15;5~", "-"}, {"\x1b[18;3~", "-"},  // Ctrl-F5, Alt-F7: shortcuts
+      {"\x1b[[A", "-"},     {"\x1b[17~", "-"},   {"\x1b[20~", "-"},
+      {"\x1b[2~", "-"},     {"\x1b[A", "-"},     {"\x1b[1;5A", "-"},
+      {"\x1b[200~", "-"},   {"\x1b[15$", "F5."}, {"\x1b[2$", "-"},
+      {"\x1b[15^", "-"},  // rxvt: Shift, Ctrl
+      {"\x1bOT", "-"},    // SS3 forms only count where terminfo names them
+      {"\x1bOP", "-"},      {"\x1bO2P", "-"},    {"\x1bp", "-"},  // Alt-P
+      {"\x1b\x03", "Esc."},                                       // Alt-Ctrl-C still quits
   });
 }
 
 TEST(DecodeKey, TerminfoSequences) {
   const TerminfoKeys vt220_like{"\x1bOt", "\x1bOv", "\x1b[31;7~"};
-  CheckTable({{"\x1bOt", "F5."}, {"\x1bOv", "F7."}, {"\x1b[31;7~", "F8."},
+  CheckTable({{"\x1bOt", "F5."},
+              {"\x1bOv", "F7."},
+              {"\x1b[31;7~", "F8."},
               // the common forms still work beside them
-              {"\x1b[15~", "F5"}, {"\x1b[19~", "F8"}, {"\x1bOw", "-"}},
+              {"\x1b[15~", "F5"},
+              {"\x1b[19~", "F8"},
+              {"\x1bOw", "-"}},
              vt220_like);
   // A kitty terminal's description names the kitty forms: their presses
   // still expect releases, and their releases are still seen.
@@ -130,43 +168,86 @@ TEST(DecodeKey, TerminfoSequences) {
 
 TEST(DecodeKey, KittyKeys) {
   CheckTable({
-      {"\x1b[112u", "P"}, {"\x1b[112;1u", "P"}, {"\x1b[112;1:1u", "P"},
-      {"\x1b[112;1:2u", "P+"}, {"\x1b[112;1:3u", "P^"},
-      {"\x1b[112:80;2u", "P"},        // shifted alternate
-      {"\x1b[80;2u", "P"},            // or an upper-case code
-      {"\x1b[112;1;112u", "P"},       // associated text
-      {"\x1b[112;65u", "P"}, {"\x1b[112;129:2u", "P+"},  // Caps Lock, Num Lock
-      {"\x1b[111u", "O"}, {"\x1b[49u", "1"}, {"\x1b[50;1:3u", "2^"}, {"\x1b[97u", "A"},
-      {"\x1b[115u", "S"}, {"\x1b[100u", "D"}, {"\x1b[113u", "Q"}, {"\x1b[119u", "W"},
-      {"\x1b[101u", "E"}, {"\x1b[114u", "R"}, {"\x1b[116u", "T"}, {"\x1b[121u", "Y"},
-      {"\x1b[27u", "Esc"}, {"\x1b[27;1:3u", "Esc^"}, {"\x1b[32u", "Space"},
+      {"\x1b[112u", "P"},
+      {"\x1b[112;1u", "P"},
+      {"\x1b[112;1:1u", "P"},
+      {"\x1b[112;1:2u", "P+"},
+      {"\x1b[112;1:3u", "P^"},
+      {"\x1b[112:80;2u", "P"},   // shifted alternate
+      {"\x1b[80;2u", "P"},       // or an upper-case code
+      {"\x1b[112;1;112u", "P"},  // associated text
+      {"\x1b[112;65u", "P"},
+      {"\x1b[112;129:2u", "P+"},  // Caps Lock, Num Lock
+      {"\x1b[111u", "O"},
+      {"\x1b[49u", "1"},
+      {"\x1b[50;1:3u", "2^"},
+      {"\x1b[97u", "A"},
+      {"\x1b[115u", "S"},
+      {"\x1b[100u", "D"},
+      {"\x1b[113u", "Q"},
+      {"\x1b[119u", "W"},
+      {"\x1b[101u", "E"},
+      {"\x1b[114u", "R"},
+      {"\x1b[116u", "T"},
+      {"\x1b[121u", "Y"},
+      {"\x1b[27u", "Esc"},
+      {"\x1b[27;1:3u", "Esc^"},
+      {"\x1b[32u", "Space"},
       {"\x1b[32;1:2u", "Space+"},
-      {"\x1b[15~", "F5"}, {"\x1b[15;1:3~", "F5^"}, {"\x1b[18;1:2~", "F7+"},
+      {"\x1b[15~", "F5"},
+      {"\x1b[15;1:3~", "F5^"},
+      {"\x1b[18;1:2~", "F7+"},
       {"\x1b[19;1:1~", "F8"},
       // Ctrl-C is Escape, with any other modifiers too; Ctrl-Z suspends.
-      {"\x1b[99;5u", "Esc"}, {"\x1b[99;6:1u", "Esc"}, {"\x1b[99;5:3u", "Esc^"},
-      {"\x1b[67;7u", "Esc"}, {"\x1b[122;5u", "suspend"}, {"\x1b[122;5:3u", "-"},
+      {"\x1b[99;5u", "Esc"},
+      {"\x1b[99;6:1u", "Esc"},
+      {"\x1b[99;5:3u", "Esc^"},
+      {"\x1b[67;7u", "Esc"},
+      {"\x1b[122;5u", "suspend"},
+      {"\x1b[122;5:3u", "-"},
       // Shortcuts are ignored when pressed, but their releases count.
-      {"\x1b[112;5u", "-"}, {"\x1b[112;3:2u", "-"}, {"\x1b[112;9u", "-"},
-      {"\x1b[112;5:3u", "P^"}, {"\x1b[27;5u", "-"},
+      {"\x1b[112;5u", "-"},
+      {"\x1b[112;3:2u", "-"},
+      {"\x1b[112;9u", "-"},
+      {"\x1b[112;5:3u", "P^"},
+      {"\x1b[27;5u", "-"},
       // Modifier keys, other keys and the keypad's digits.
-      {"\x1b[57441u", "-"}, {"\x1b[57441;2:3u", "-"}, {"\x1b[57442;5u", "-"},
-      {"\x1b[57452;33:2u", "-"}, {"\x1b[57400u", "-"}, {"\x1b[57401;1:3u", "-"},
-      {"\x1b[99u", "-"}, {"\x1b[13u", "-"}, {"\x1b[9u", "-"}, {"\x1b[127u", "-"},
+      {"\x1b[57441u", "-"},
+      {"\x1b[57441;2:3u", "-"},
+      {"\x1b[57442;5u", "-"},
+      {"\x1b[57452;33:2u", "-"},
+      {"\x1b[57400u", "-"},
+      {"\x1b[57401;1:3u", "-"},
+      {"\x1b[99u", "-"},
+      {"\x1b[13u", "-"},
+      {"\x1b[9u", "-"},
+      {"\x1b[127u", "-"},
       // Malformed fields.
-      {"\x1b[u", "-"}, {"\x1b[;2u", "-"}, {"\x1b[112;1:4u", "-"}, {"\x1b[112;1:0u", "-"},
-      {"\x1b[11:2u", "-"}, {"\x1b[=112u", "-"}, {"\x1b[112 u", "-"},
-      {"\x1b[99999999999999999999999u", "-"}, {"\x1b[4294967408u", "-"},
+      {"\x1b[u", "-"},
+      {"\x1b[;2u", "-"},
+      {"\x1b[112;1:4u", "-"},
+      {"\x1b[112;1:0u", "-"},
+      {"\x1b[11:2u", "-"},
+      {"\x1b[=112u", "-"},
+      {"\x1b[112 u", "-"},
+      {"\x1b[99999999999999999999999u", "-"},
+      {"\x1b[4294967408u", "-"},
   });
 }
 
 TEST(DecodeKey, TerminalReplies) {
   CheckTable({
-      {"\x1b[I", "focus-in"}, {"\x1b[O", "focus-out"},
-      {"\x1b[?11u", "kitty-flags"}, {"\x1b[?0u", "kitty-flags"},
-      {"\x1b[?62;22c", "device-attributes"}, {"\x1b[?1;2c", "device-attributes"},
+      {"\x1b[I", "focus-in"},
+      {"\x1b[O", "focus-out"},
+      {"\x1b[?11u", "kitty-flags"},
+      {"\x1b[?0u", "kitty-flags"},
+      {"\x1b[?62;22c", "device-attributes"},
+      {"\x1b[?1;2c", "device-attributes"},
       {"\x1b[?65;1;9c", "device-attributes"},
-      {"\x1b[c", "-"}, {"\x1b[>1;10;0c", "-"}, {"\x1b[1I", "-"}, {"\x1b[?=u", "-"},
+      {"\x1b[c", "-"},
+      {"\x1b[>1;10;0c", "-"},
+      {"\x1b[1I", "-"},
+      {"\x1b[?=u", "-"},
   });
 }
 
@@ -198,9 +279,8 @@ TEST(DecodeKey, JunkAroundKeysSwallowsNone) {
 }
 
 TEST(DecodeKey, TruncatedSequencesAtTheTimeoutAreDropped) {
-  for (const std::string_view cut :
-       {"\x1b[", "\x1b[15", "\x1b[15;", "\x1b[[", "\x1bO", "\x1bO2", "\x1b[112;1:", "\x1b[?1;2",
-        "\x1b[1 "}) {
+  for (const std::string_view cut : {"\x1b[", "\x1b[15", "\x1b[15;", "\x1b[[", "\x1bO", "\x1bO2",
+                                     "\x1b[112;1:", "\x1b[?1;2", "\x1b[1 "}) {
     SCOPED_TRACE(testing::PrintToString(std::string(cut)));
     const Decoded d = DecodeKey(Span(cut), {}, true);
     EXPECT_EQ(Describe(d), "-");

@@ -57,7 +57,8 @@ TEST(EncodeParams, IgnoresALocaleWithADecimalComma) {
   test::TempDir dir;
   const char* order = std::endian::native == std::endian::big ? "--big-endian" : "--little-endian";
   ASSERT_EQ(std::system(("localedef " + std::string(order) + " -i de_DE -f UTF-8 '" +
-                         (dir / "de_DE.UTF-8") + "' >/dev/null 2>&1").c_str()),
+                         (dir / "de_DE.UTF-8") + "' >/dev/null 2>&1")
+                            .c_str()),
             0);
   ::setenv("LOCPATH", dir.path().c_str(), 1);
   ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);

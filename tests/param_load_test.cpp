@@ -148,7 +148,7 @@ TEST(ParseParamFile, ATooSmallValueBecomesTheFloatACompilerGives) {
       {"1e-50", 0x00000000},
       {"-1e-50", 0x80000000},
       {"0.00000000000000000000000000000000000000000000000000001", 0x00000000},
-      {"-7e-46", 0x80000000},  // below half the least subnormal
+      {"-7e-46", 0x80000000},   // below half the least subnormal
       {"7.1e-46", 0x00000001},  // above half: the least subnormal
       {"-1e-45", 0x80000001},
       {"1e-40", 0x000116c2},

@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/program_state.hpp"
 #include "audio/playback.hpp"
+#include "console/program_state.hpp"
 
 namespace {
 

@@ -55,12 +55,13 @@ std::vector<std::string> LinesStartingWith(const std::string& out, const std::st
   return lines;
 }
 
-
 // How the program reaches the server: as a PulseAudio client, or as an ALSA
 // program whose default device is the server, as on a machine where the
 // program finds no server of its own to talk to.
 enum class Path { Pulse, Alsa };
-void PrintTo(Path path, std::ostream* out) { *out << (path == Path::Pulse ? "PulseAudio" : "ALSA"); }
+void PrintTo(Path path, std::ostream* out) {
+  *out << (path == Path::Pulse ? "PulseAudio" : "ALSA");
+}
 
 // The private server (support/sound_server.hpp) and the probe's way to it.
 class PrivateServer {
@@ -138,8 +139,9 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
     // replay during playback; a full sound again. Every render is the same,
     // since the default patch has no noise. Each is played as the program
     // plays it, while the rest of it is still being rendered.
-    const std::string out = server.Play({"play", "1000ms", "stop", "300ms", "play", "7300ms",
-                                         "stop", "play", "400ms", "stop", "play", "7300ms", "stop"});
+    const std::string out =
+        server.Play({"play", "1000ms", "stop", "300ms", "play", "7300ms", "stop", "play", "400ms",
+                     "stop", "play", "7300ms", "stop"});
     ASSERT_FALSE(testing::Test::HasFailure()) << out;
     EXPECT_TRUE(LinesStartingWith(out, "no audio output").empty()) << out;
 
@@ -185,7 +187,8 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
     // include parec's own latency of about 20 ms.
     const std::size_t lead = render.find_first_not_of('\0');
     for (int cut : {0, 2}) {
-      const std::size_t last = heard[cut].begin + render.find_last_not_of('\0', heard[cut].length - 1);
+      const std::size_t last =
+          heard[cut].begin + render.find_last_not_of('\0', heard[cut].length - 1);
       const double ms = (capture.ArrivalOf(last) - stops[cut].begin) / 1e6;
       EXPECT_LE(ms, 100.0) << "playback " << cut << " still heard " << ms << " ms after the stop";
       std::printf("playback %d: last sound %.1f ms after StopPlayback began (it took %.1f ms)\n",
@@ -226,7 +229,8 @@ TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
   EXPECT_LT(out.find("@600ms"), out.find("no audio output")) << "the first start played";
   const std::vector<Step> steps = StepsOf(out);
   ASSERT_EQ(steps.size(), 13u) << out;  // every step ran, and the save
-  for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
+  for (const Step& s : steps)
+    EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
 }
 
 // No sound server and no usable card: every start returns at once and its
@@ -239,13 +243,12 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   // socket is looked for in an empty runtime directory.
   for (const std::string& server : {"unix:" + dir / "missing", std::string()}) {
     SCOPED_TRACE(server);
-    const test::Finished probe = test::RunToEnd(
-        {QUIBBET_PLAYBACK_PROBE, "render", "start", "news", "stop", "render", "start", "news",
-         "stop"},
-        {{"HOME", dir.path()},
-         {"XDG_RUNTIME_DIR", dir.path()},
-         {"PULSE_SERVER", server},
-         {"ALSA_CONFIG_PATH", dir / "asound.conf"}});
+    const test::Finished probe = test::RunToEnd({QUIBBET_PLAYBACK_PROBE, "render", "start", "news",
+                                                 "stop", "render", "start", "news", "stop"},
+                                                {{"HOME", dir.path()},
+                                                 {"XDG_RUNTIME_DIR", dir.path()},
+                                                 {"PULSE_SERVER", server},
+                                                 {"ALSA_CONFIG_PATH", dir / "asound.conf"}});
     const std::string& out = probe.out;
     EXPECT_EQ(probe.status, 0);
     EXPECT_EQ(probe.err, "");
@@ -254,7 +257,8 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
     EXPECT_GT(reasons[0].size(), std::strlen("no audio output: ")) << out;
     const std::vector<Step> steps = StepsOf(out);
     ASSERT_EQ(steps.size(), 8u) << out;  // every step ran
-    for (const Step& s : steps) EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
+    for (const Step& s : steps)
+      EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
     // The line comes after the render's "Tone" line.
     EXPECT_LT(out.find("Tone = 10"), out.find("no audio output"));
   }

@@ -55,7 +55,8 @@ inline std::vector<std::uint8_t> PlayerPcm(const Patch& p, quibbet_noise& noise)
 }
 
 // The first differing byte, or -1; a length difference counts at the shorter end.
-inline long FirstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+inline long FirstDifference(const std::vector<std::uint8_t>& a,
+                            const std::vector<std::uint8_t>& b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < n; ++i)
     if (a[i] != b[i]) return static_cast<long>(i);

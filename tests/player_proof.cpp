@@ -21,7 +21,13 @@ float Pick(std::mt19937& gen, float lo, float hi) {
 // A mix of the editable range and of values no key reaches: signed zeros,
 // subnormals, huge magnitudes, infinities and NaN.
 float Amount(std::mt19937& gen, float lo, float hi) {
-  static const float kOdd[] = {0.0f, -0.0f, 1e-40f, -1e-7f, 1e30f, -1e30f, 3.4e38f,
+  static const float kOdd[] = {0.0f,
+                               -0.0f,
+                               1e-40f,
+                               -1e-7f,
+                               1e30f,
+                               -1e30f,
+                               3.4e38f,
                                -std::numeric_limits<float>::infinity(),
                                std::numeric_limits<float>::quiet_NaN()};
   switch (gen() % 4) {
@@ -67,8 +73,8 @@ int Main(int argc, char** argv) {
       continue;
     }
     player_noise = {program_noise.s0, program_noise.s1, program_noise.s2};
-    const long at = test::FirstDifference(test::PlayerPcm(p, player_noise),
-                                          test::ProgramPcm(p, program_noise));
+    const long at =
+        test::FirstDifference(test::PlayerPcm(p, player_noise), test::ProgramPcm(p, program_noise));
     const bool same_noise = player_noise.s0 == program_noise.s0 &&
                             player_noise.s1 == program_noise.s1 &&
                             player_noise.s2 == program_noise.s2;

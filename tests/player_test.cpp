@@ -52,8 +52,9 @@ TEST(Player, SineConstantsAreTheOnesMpfrChecked) {
     return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
   };
   const double scalars[][2] = {
-      {kFastLimit, sine::kFastLimit}, {kInvPi, sine::kInvPi},     {kPiPart1, sine::kPiPart1},
-      {kPiPart2, sine::kPiPart2},     {kPiPart3, sine::kPiPart3}, {kPiPart4, sine::kPiPart4},
+      {kFastLimit, sine::kFastLimit}, {kInvPi, sine::kInvPi},
+      {kPiPart1, sine::kPiPart1},     {kPiPart2, sine::kPiPart2},
+      {kPiPart3, sine::kPiPart3},     {kPiPart4, sine::kPiPart4},
       {kRintShift, sine::kRintShift}, {kGuardWindow, sine::kGuardWindow},
       {kPiHi, sine::kPiHi},           {kPiLo, sine::kPiLo},
   };
@@ -176,13 +177,15 @@ TEST(Player, AnAbandonedVoiceLeavesTheNextSoundAsAFullRenderWould) {
   // Abandoned here; the next voice plays the second render's sound.
   quibbet_start(&second, noisy, 3, &played);
   std::vector<std::int16_t> second_sound(2 * QUIBBET_FRAMES);
-  ASSERT_EQ(quibbet_play(&second, second_sound.data(), QUIBBET_FRAMES), std::size_t{QUIBBET_FRAMES});
+  ASSERT_EQ(quibbet_play(&second, second_sound.data(), QUIBBET_FRAMES),
+            std::size_t{QUIBBET_FRAMES});
   EXPECT_TRUE(second_sound == next);
   EXPECT_EQ(std::memcmp(&played, &rendered, sizeof played), 0);
   // The abandoned voice, finished later, is still the first sound.
   std::vector<std::int16_t> rest(2 * QUIBBET_FRAMES);
   ASSERT_EQ(quibbet_play(&first, rest.data(), QUIBBET_FRAMES), std::size_t{QUIBBET_FRAMES - 1000});
-  EXPECT_EQ(std::memcmp(rest.data(), full.data() + block.size(), (full.size() - block.size()) * 2), 0);
+  EXPECT_EQ(std::memcmp(rest.data(), full.data() + block.size(), (full.size() - block.size()) * 2),
+            0);
 }
 
 TEST(Player, ATypeOutsideTheTableIsSilenceAndItsNoiseStillSounds) {

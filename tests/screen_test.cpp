@@ -55,7 +55,7 @@ TEST(Screen, PitchIsZeroPaddedToTwoAndNegativeValuesKeepTheirSign) {
     int tone;
     const char* shown;
   } cases[] = {
-      {10, "PITCH     = 10"}, {5, "PITCH     = 05"},   {0, "PITCH     = 00"},
+      {10, "PITCH     = 10"}, {5, "PITCH     = 05"},    {0, "PITCH     = 00"},
       {-1, "PITCH     = -1"}, {-12, "PITCH     = -12"}, {123, "PITCH     = 123"},
   };
   for (const auto& c : cases) {

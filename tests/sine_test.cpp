@@ -29,12 +29,9 @@ TEST(Sine, SpecialValues) {
   EXPECT_TRUE(std::isnan(Sine(-kInf)));
   // Zeros keep their sign; tiny arguments are their own sines, the largest
   // below the 2^-12 cut and the first float the evaluation sees alike.
-  const float own[] = {0.0f,
-                       std::numeric_limits<float>::denorm_min(),
-                       std::numeric_limits<float>::min(),
-                       1e-20f,
-                       std::nextafter(0x1p-12f, 0.0f),
-                       0x1p-12f};
+  const float own[] = {
+      0.0f,   std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::min(),
+      1e-20f, std::nextafter(0x1p-12f, 0.0f),           0x1p-12f};
   for (const float x : own) {
     EXPECT_EQ(Bits(Sine(x)), Bits(x)) << std::hexfloat << x;
     EXPECT_EQ(Bits(Sine(-x)), Bits(-x)) << std::hexfloat << -x;

@@ -111,8 +111,9 @@ Run RunOnce(const char* program, const char* alsa_conf, int signal, std::int64_t
   tcgetattr(master, &after);
   const tcflag_t kModes = ECHO | ICANON | ISIG;
   const std::size_t hidden = output.rfind("\x1b[?25l");
-  run.terminal_back = (after.c_lflag & kModes) == (before.c_lflag & kModes) &&
-                      (hidden == std::string::npos || output.find("\x1b[?25h", hidden) != std::string::npos);
+  run.terminal_back =
+      (after.c_lflag & kModes) == (before.c_lflag & kModes) &&
+      (hidden == std::string::npos || output.find("\x1b[?25h", hidden) != std::string::npos);
   return run;
 }
 
@@ -120,7 +121,8 @@ Run RunOnce(const char* program, const char* alsa_conf, int signal, std::int64_t
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <program> <alsa.conf> [step_us] [steps] [busy_loops] [limit_ms]\n",
+    std::fprintf(stderr,
+                 "usage: %s <program> <alsa.conf> [step_us] [steps] [busy_loops] [limit_ms]\n",
                  argv[0]);
     return 2;
   }
@@ -160,9 +162,10 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     const double median = times.empty() ? 0 : times[times.size() / 2];
     const double max = times.empty() ? 0 : times.back();
-    std::printf("%-10s runs %d  hung %d  over 100 ms %d  not by the signal %d  terminal left raw %d"
-                "  signal to exit median %.1f ms, max %.1f ms\n",
-                strsignal(signal), steps, hung, late, wrong_end, raw_left, median, max);
+    std::printf(
+        "%-10s runs %d  hung %d  over 100 ms %d  not by the signal %d  terminal left raw %d"
+        "  signal to exit median %.1f ms, max %.1f ms\n",
+        strsignal(signal), steps, hung, late, wrong_end, raw_left, median, max);
     failed = failed || hung + wrong_end + raw_left > 0;
   }
   return failed ? 1 : 0;

@@ -48,12 +48,14 @@ inline std::string Sha256(const void* data, std::size_t size) {
                               static_cast<const std::uint8_t*>(data) + size);
   m.push_back(0x80);
   while (m.size() % 64 != 56) m.push_back(0);
-  for (int i = 7; i >= 0; --i) m.push_back(static_cast<std::uint8_t>(std::uint64_t{size} * 8 >> (8 * i)));
+  for (int i = 7; i >= 0; --i)
+    m.push_back(static_cast<std::uint8_t>(std::uint64_t{size} * 8 >> (8 * i)));
   for (std::size_t block = 0; block < m.size(); block += 64) {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i) {
       const std::uint8_t* b = &m[block + 4 * static_cast<std::size_t>(i)];
-      w[i] = std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+      w[i] =
+          std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
     }
     for (int i = 16; i < 64; ++i) {
       const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -64,7 +66,8 @@ inline std::string Sha256(const void* data, std::size_t size) {
     for (int i = 0; i < 64; ++i) {
       const std::uint32_t t1 =
           hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-      const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      const std::uint32_t t2 =
+          (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
       hh = g;
       g = f;
       f = e;

@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/simd/kernel.hpp"
 #include "engine/fast_renderer.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/voice.hpp"
 
 namespace {

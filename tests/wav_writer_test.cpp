@@ -18,14 +18,13 @@ using test::TempDir;
 
 TEST(WavHeader, IsTheCanonical44Bytes) {
   const unsigned char expected[44] = {
-      'R', 'I', 'F', 'F', 0x94, 0xD7, 0x12, 0x00,  // 1,234,836 = file length - 8
-      'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-      16, 0, 0, 0,                                  // format chunk size
-      1, 0, 2, 0,                                   // PCM, 2 channels
-      0x44, 0xAC, 0x00, 0x00,                       // 44,100 frames/s
-      0x10, 0xB1, 0x02, 0x00,                       // 176,400 bytes/s
-      4, 0, 16, 0,                                  // block align, bits
-      'd', 'a', 't', 'a', 0x70, 0xD7, 0x12, 0x00,  // 1,234,800 data bytes
+      'R',  'I',  'F',  'F',  0x94, 0xD7, 0x12, 0x00,               // 1,234,836 = file length - 8
+      'W',  'A',  'V',  'E',  'f',  'm',  't',  ' ',  16, 0, 0, 0,  // format chunk size
+      1,    0,    2,    0,                                          // PCM, 2 channels
+      0x44, 0xAC, 0x00, 0x00,                                       // 44,100 frames/s
+      0x10, 0xB1, 0x02, 0x00,                                       // 176,400 bytes/s
+      4,    0,    16,   0,                                          // block align, bits
+      'd',  'a',  't',  'a',  0x70, 0xD7, 0x12, 0x00,               // 1,234,800 data bytes
   };
   const auto header = EncodeWavHeader();
   EXPECT_EQ(std::memcmp(header.data(), expected, sizeof expected), 0);

@@ -54,12 +54,12 @@ struct KernelPlan {
 
 // One block of the serial pass's results, and where its PCM goes.
 struct KernelBlock {
-  int frames = 0;                  // 1..kBlockFrames
-  int first_frame = 0;             // frame number of the block's first frame
-  const float* env = nullptr;      // envelope, per frame
-  const float* noise0 = nullptr;   // noise values of oscillator 0, if noisy
-  const float* noise1 = nullptr;   // noise values of oscillator 1, if noisy
-  unsigned char* pcm = nullptr;    // 4 bytes per frame: left, then right sample
+  int frames = 0;                 // 1..kBlockFrames
+  int first_frame = 0;            // frame number of the block's first frame
+  const float* env = nullptr;     // envelope, per frame
+  const float* noise0 = nullptr;  // noise values of oscillator 0, if noisy
+  const float* noise1 = nullptr;  // noise values of oscillator 1, if noisy
+  unsigned char* pcm = nullptr;   // 4 bytes per frame: left, then right sample
 };
 
 // The exactness of the vector sines.

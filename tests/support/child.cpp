@@ -115,12 +115,10 @@ Finished RunToEnd(const std::vector<std::string>& argv, const Env& env,
   const int err_fd = ::open((dir / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   Finished f;
   const auto redirect = OutputTo(out_fd, err_fd);
-  f.status = Child(argv, env,
-                   [&] {
-                     redirect();
-                     if (in_child) in_child();
-                   })
-                 .Wait();
+  f.status = Child(argv, env, [&] {
+               redirect();
+               if (in_child) in_child();
+             }).Wait();
   ::close(out_fd);
   ::close(err_fd);
   f.out = ReadFile(dir / "out");

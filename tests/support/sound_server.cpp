@@ -15,7 +15,8 @@ PrivateSoundServer::PrivateSoundServer(const std::function<void()>& in_child)
                           {"XDG_RUNTIME_DIR", dir_.path()},
                           {"XDG_CONFIG_HOME", dir_ / "config"},
                           {"PULSE_SERVER", ""}};
-  const int log_fd = ::open((dir_ / "pulseaudio.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const int log_fd =
+      ::open((dir_ / "pulseaudio.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   const auto to_log = OutputTo(log_fd, log_fd);
   // norewinds: otherwise the monitor loses the first frames of a stream.
   server_ = std::make_unique<Child>(

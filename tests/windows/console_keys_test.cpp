@@ -12,8 +12,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,9 +37,9 @@ std::string ReadAll(const std::filesystem::path& path) {
 class ScratchDir {
  public:
   ScratchDir() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("quibbet-keys-" + std::to_string(GetCurrentProcessId()) + "-" +
-             std::to_string(serial_++));
+    path_ =
+        std::filesystem::temp_directory_path() /
+        ("quibbet-keys-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial_++));
     std::filesystem::create_directories(path_);
   }
   ~ScratchDir() {

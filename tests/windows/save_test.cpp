@@ -50,7 +50,8 @@ class SaveTest : public ::testing::Test {
 
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir_))
+      names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -70,7 +71,7 @@ TEST_F(SaveTest, ReplacesAnExistingFileWholly) {
 struct Failure {
   const char* name;
   std::function<void(const fs::path& dir)> arrange;
-  const char* target;    // relative to the scratch directory
+  const char* target;  // relative to the scratch directory
   const char* reason;
   std::vector<std::string> entries_after;
 };
@@ -83,23 +84,31 @@ TEST_F(SaveTest, FailuresNameTheReasonAndLoseNothing) {
          fs::create_directory(dir / "out.wav");
          WriteAll(dir / "out.wav" / "keep", "data");
        },
-       "out.wav", "Access is denied", {"out.wav"}},
-      {"missing parent", [](const fs::path&) {}, "no/such/out.wav",
-       "The system cannot find the path specified", {}},
+       "out.wav",
+       "Access is denied",
+       {"out.wav"}},
+      {"missing parent",
+       [](const fs::path&) {},
+       "no/such/out.wav",
+       "The system cannot find the path specified",
+       {}},
       {"file held open without delete sharing",
        [&held](const fs::path& dir) {
          WriteAll(dir / "import.txt", "previous");
          held = CreateFileW((dir / "import.txt").wstring().c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
        },
-       "import.txt", nullptr, {"import.txt"}},
+       "import.txt",
+       nullptr,
+       {"import.txt"}},
       {"read-only file",
        [](const fs::path& dir) {
          WriteAll(dir / "out.wav", "previous");
          SetFileAttributesW((dir / "out.wav").wstring().c_str(), FILE_ATTRIBUTE_READONLY);
        },
-       "out.wav", "Access is denied", {"out.wav"}},
+       "out.wav",
+       "Access is denied",
+       {"out.wav"}},
   };
   for (const Failure& f : failures) {
     SCOPED_TRACE(f.name);
@@ -111,7 +120,8 @@ TEST_F(SaveTest, FailuresNameTheReasonAndLoseNothing) {
       EXPECT_EQ(r.error, f.reason);
     } else {
       // Windows says access denied or sharing violation, by version.
-      EXPECT_TRUE(r.error == "Access is denied" || r.error == "The file is in use by another program")
+      EXPECT_TRUE(r.error == "Access is denied" ||
+                  r.error == "The file is in use by another program")
           << r.error;
     }
     EXPECT_EQ(Entries(), f.entries_after);

@@ -7,8 +7,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "engine/simd/kernel.hpp"
 #include "engine/renderer.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
 
@@ -18,9 +18,7 @@ namespace {
 using Vec = float64x2_t;
 constexpr int kLanes = 2;
 
-[[gnu::always_inline]] inline Vec LoadWidened(const float* x) {
-  return vcvt_f64_f32(vld1_f32(x));
-}
+[[gnu::always_inline]] inline Vec LoadWidened(const float* x) { return vcvt_f64_f32(vld1_f32(x)); }
 
 [[gnu::always_inline]] inline void StoreRounded(float* out, Vec r) {
   vst1_f32(out, vcvt_f32_f64(r));  // rounds to nearest, as the default FPCR says
@@ -34,8 +32,12 @@ constexpr int kLanes = 2;
 [[gnu::always_inline]] inline Vec Add(Vec a, Vec b) { return vaddq_f64(a, b); }
 [[gnu::always_inline]] inline Vec Sub(Vec a, Vec b) { return vsubq_f64(a, b); }
 [[gnu::always_inline]] inline Vec Mul(Vec a, Vec b) { return vmulq_f64(a, b); }
-[[gnu::always_inline]] inline Vec And(Vec a, Vec b) { return FromBits(vandq_u64(Bits(a), Bits(b))); }
-[[gnu::always_inline]] inline Vec Xor(Vec a, Vec b) { return FromBits(veorq_u64(Bits(a), Bits(b))); }
+[[gnu::always_inline]] inline Vec And(Vec a, Vec b) {
+  return FromBits(vandq_u64(Bits(a), Bits(b)));
+}
+[[gnu::always_inline]] inline Vec Xor(Vec a, Vec b) {
+  return FromBits(veorq_u64(Bits(a), Bits(b)));
+}
 [[gnu::always_inline]] inline Vec LowBitToSign(Vec v) { return FromBits(vshlq_n_u64(Bits(v), 63)); }
 
 // One bit per lane of an all-ones-or-zero mask, lane 0 lowest.
@@ -60,6 +62,8 @@ constexpr int kLanes = 2;
 }
 
 #include "engine/simd/vector_sines.inc"
+
+// The passes over a block, which call VectorSines above.
 #include "engine/simd/kernel_body.inc"
 
 }  // namespace

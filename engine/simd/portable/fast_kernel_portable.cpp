@@ -4,8 +4,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "engine/simd/kernel.hpp"
 #include "engine/renderer.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
 
@@ -47,6 +47,8 @@ constexpr int kLanes = 1;
 }
 
 #include "engine/simd/vector_sines.inc"
+
+// The passes over a block, which call VectorSines above.
 #include "engine/simd/kernel_body.inc"
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "engine/simd/kernel.hpp"
 #include "engine/renderer.hpp"
+#include "engine/simd/kernel.hpp"
 #include "engine/sine_constants.hpp"
 #include "engine/voice.hpp"
 
@@ -62,6 +62,8 @@ constexpr int kLanes = 8;
 }
 
 #include "engine/simd/vector_sines.inc"
+
+// The passes over a block, which call VectorSines above.
 #include "engine/simd/kernel_body.inc"
 
 }  // namespace

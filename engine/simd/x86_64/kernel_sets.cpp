@@ -20,9 +20,8 @@ bool CanRunAvx2() {
 }
 
 bool CanRunAvx512() {
-  return CanRunAvx2() && __builtin_cpu_supports("avx512f") &&
-         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
-         __builtin_cpu_supports("avx512bw");
+  return CanRunAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ static const quibbet_osc sound[2] = {
 #include "import.txt"
 };
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   static int16_t stereo[2 * QUIBBET_FRAMES];
   quibbet_noise noise = QUIBBET_NOISE_START;
   const int32_t tone = argc > 1 ? (int32_t)strtol(argv[1], NULL, 10) : 10;
