@@ -81,14 +81,7 @@ class WasapiOutput final : public WindowsOutput {
   WasapiOutput& operator=(const WasapiOutput&) = delete;
 
   ~WasapiOutput() override {
-    if (feeder_.joinable()) {
-      {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-      }
-      SetEvent(event_);
-      feeder_.join();
-    }
+    StopFeeder(feeder_, mutex_, quit_, [this] { SetEvent(event_); });
     if (client_ != nullptr) client_->Stop();
     Release(render_);
     Release(client_);

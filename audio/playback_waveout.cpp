@@ -68,14 +68,7 @@ class WaveOutOutput final : public WindowsOutput {
   WaveOutOutput& operator=(const WaveOutOutput&) = delete;
 
   ~WaveOutOutput() override {
-    if (feeder_.joinable()) {
-      {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-      }
-      SetEvent(event_);
-      feeder_.join();
-    }
+    StopFeeder(feeder_, mutex_, quit_, [this] { SetEvent(event_); });
     if (device_ != nullptr) {
       // Reset, then unprepare, then close: unpreparing a buffer the device
       // still plays is refused (WAVERR_STILLPLAYING).

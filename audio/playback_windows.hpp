@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 
 namespace quibbet {
 
@@ -51,6 +53,19 @@ struct PlayCursor {
   }
   bool Finished() const { return !playing || position == pcm.size(); }
 };
+
+// Ends an output's feeding thread, which leaves its loop once `quit` is set
+// under `mutex` and it is woken by `wake` (a SetEvent on what it waits for).
+template <typename Wake>
+void StopFeeder(std::thread& feeder, std::mutex& mutex, bool& quit, Wake wake) {
+  if (!feeder.joinable()) return;
+  {
+    std::lock_guard lock(mutex);
+    quit = true;
+  }
+  wake();
+  feeder.join();
+}
 
 // The default render endpoint through WASAPI, in shared mode and driven by
 // the engine's events. Null, with `reason` set, when it cannot be opened.
