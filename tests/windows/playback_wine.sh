@@ -47,6 +47,13 @@ PY
 export HOME="$dir" XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config"
 unset PULSE_SERVER
 export PULSE_SERVER="unix:$dir/native"
+# Wine 8 keeps only about 30 ms queued at the server, topped up by a timer
+# of its own; an idle two-core machine was heard to delay that timer past
+# the queue in 3 runs of 4, each time adding about 5 ms of silence to the
+# capture however full the program kept its stream. A deeper queue on
+# wine's side of the server (libpulse reads this variable) keeps such gaps,
+# which no Windows program can prevent, out of a test of the program's bytes.
+wine_queue=PULSE_LATENCY_MSEC=60
 start_server() {
   # norewinds: otherwise the monitor loses the first frames of a stream.
   pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
@@ -90,7 +97,7 @@ listen() {
   # across the stop and the replay.
   pactl subscribe >"$dir/events" 2>/dev/null &
   watcher_pid=$!
-  QUIBBET_WINDOWS_AUDIO=$1 "$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms \
+  env $wine_queue QUIBBET_WINDOWS_AUDIO=$1 "$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms \
     stop "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
   sleep 0.3
   stop_recorder
@@ -128,15 +135,45 @@ def find_start(after):
     assert at >= 0, "the sound is not in the capture after byte %d" % after
     return at - lead
 
+# Wine's own timer, late on a busy machine, lets the server run dry now and
+# then, and the server fills in silence (about 5 ms, seen here); the stream
+# then goes on where it was. Such gaps are skipped, counted and kept few and
+# short; every byte of the sound must still arrive, once and in order.
+MAX_GAP = int(30 * bytes_per_ms)
+gaps = []
+def common(a, at, b, bt):  # how many bytes a[at:] and b[bt:] have in common
+    lo, hi = 0, min(len(a) - at, len(b) - bt)
+    while lo < hi:
+        mid = (lo + hi + 1) // 2
+        if a[at:at + mid] == b[bt:bt + mid]:
+            lo = mid
+        else:
+            hi = mid - 1
+    return lo
+def follow(at):  # bytes of pcm heard from capture[at] on, and where they end
+    done = 0
+    while True:
+        n = common(capture, at, pcm, done)
+        at, done = at + n, done + n
+        if done == len(pcm):
+            return done, at
+        silent = 0
+        while silent < MAX_GAP and at + silent < len(capture) and capture[at + silent] == 0:
+            silent += 1
+        resume = pcm[done:done + 256]
+        skip = next((k for k in range(1, silent + 1) if capture[at + k:at + k + len(resume)] == resume), None)
+        if skip is None:
+            return done, at
+        gaps.append(skip)
+        at += skip
+
 first = find_start(0)
-played = 0
-while first + played < len(capture) and played < len(pcm) and capture[first + played] == pcm[played]:
-    played += 1
-second = find_start(first + played)
+played, cut = follow(first)
+second = find_start(cut)
 # Stopped at once: nothing but silence from the cut to the replay, and no
 # more played than the time from the start call to the end of the stop call
 # (plus what the server needs to fall silent).
-gap = capture[first + played:second]
+gap = capture[cut:second]
 assert gap.count(0) == len(gap), "sound after the stop, before the replay"
 (start_begin, _), (stop_begin, stop_end) = steps["start"][0], steps["stop"][0]
 limit = (stop_end - start_begin) / 1e6 + 50
@@ -144,14 +181,16 @@ assert played / bytes_per_ms <= limit, "%.1f ms played, at most %.1f expected" %
     played / bytes_per_ms, limit)
 assert played / bytes_per_ms >= 500, "only %.1f ms of the first start played" % (played / bytes_per_ms)
 # The replay: every byte from frame 0, then silence.
-heard = capture[second:second + len(pcm)]
-if heard != pcm:
-    diff = next((i for i in range(min(len(heard), len(pcm))) if heard[i] != pcm[i]), len(heard))
-    sys.exit("replay differs from the render at byte %d of %d" % (diff, len(pcm)))
-tail = capture[second + len(pcm):]
+heard, end = follow(second)
+if heard != len(pcm):
+    sys.exit("replay differs from the render at byte %d of %d" % (heard, len(pcm)))
+tail = capture[end:]
 assert tail.count(0) == len(tail), "sound after the end of the render"
-print("cut after %.1f ms, silent %.1f ms, replay %d bytes bit-exact"
-      % (played / bytes_per_ms, len(gap) / bytes_per_ms, len(pcm)))
+assert len(gaps) <= 4, "%d gaps in the sound: %s bytes" % (len(gaps), gaps)
+print("cut after %.1f ms, silent %.1f ms, replay %d bytes bit-exact%s"
+      % (played / bytes_per_ms, len(gap) / bytes_per_ms, len(pcm),
+         ", %d gap(s) of %s ms" % (len(gaps), "/".join("%.1f" % (g / bytes_per_ms) for g in gaps))
+         if gaps else ""))
 PY
 }
 
@@ -162,7 +201,7 @@ listen waveout
 # unplugged; here the server restarts): the next start opens a new stream
 # and plays the whole render. waveOut under wine reports no such loss, so
 # only WASAPI is tried. ----
-QUIBBET_WINDOWS_AUDIO=wasapi "$run" "$prefix" "$probe" render "save=Z:$dir/render.pcm" start 300ms stop \
+env $wine_queue QUIBBET_WINDOWS_AUDIO=wasapi "$run" "$prefix" "$probe" render "save=Z:$dir/render.pcm" start 300ms stop \
   3000ms start 2000ms stop >"$dir/out" 2>"$dir/err" &
 probe_pid=$!
 tries=0
