@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,13 @@ namespace {
 // costs no latency, and the device has 120 ms to play while one is refilled.
 constexpr int kRingBuffers = 4;
 constexpr std::size_t kBufferBytes = std::size_t{1764} * kBytesPerFrame;
+
+// Silence queued after the sound's last frame. A mixer that passes sound on
+// only in whole periods of its own keeps back a last part period until more
+// comes (wine's winmm, with 5 ms periods, was heard to drop the sound's last
+// 74 frames at the next reset); 20 ms of silence carries the end through.
+constexpr std::size_t kTailBytes = std::size_t{882} * kBytesPerFrame;
+static_assert(kTailBytes <= kBufferBytes);
 
 // waveOutGetErrorText's wording comes from the installed language (and from
 // wine, from wine's own table), so the usual cases get fixed texts.
@@ -113,6 +121,7 @@ class WaveOutOutput final : public WindowsOutput {
     if (broken_ != MMSYSERR_NOERROR) return Reason(broken_);
     waveOutReset(device_);
     cursor_.Start(pcm, ready);
+    tail_queued_ = false;
     if (const MMRESULT result = FillLocked(); result != MMSYSERR_NOERROR) {
       cursor_.playing = false;
       broken_ = result;
@@ -155,8 +164,13 @@ class WaveOutOutput final : public WindowsOutput {
     for (int i = 0; i < kRingBuffers; ++i) {
       WAVEHDR& header = headers_[next_];
       if (header.dwFlags & WHDR_INQUEUE) break;
-      const std::size_t n = cursor_.Take(storage_[next_].data(), kBufferBytes);
-      if (n == 0) break;
+      std::size_t n = cursor_.Take(storage_[next_].data(), kBufferBytes);
+      if (n == 0) {
+        if (!cursor_.Finished() || tail_queued_) break;
+        std::fill_n(storage_[next_].data(), kTailBytes, std::uint8_t{0});
+        n = kTailBytes;
+        tail_queued_ = true;
+      }
       header.dwBufferLength = static_cast<DWORD>(n);
       if (const MMRESULT result = waveOutWrite(device_, &header, sizeof header);
           result != MMSYSERR_NOERROR)
@@ -189,7 +203,8 @@ class WaveOutOutput final : public WindowsOutput {
   std::mutex mutex_;  // guards everything below
   std::array<std::array<std::uint8_t, kBufferBytes>, kRingBuffers> storage_{};
   std::array<WAVEHDR, kRingBuffers> headers_{};
-  int next_ = 0;  // the buffer to queue next
+  int next_ = 0;              // the buffer to queue next
+  bool tail_queued_ = false;  // the silence after the sound
   PlayCursor cursor_;
   MMRESULT broken_ = MMSYSERR_NOERROR;  // why the device can no longer play
   bool quit_ = false;
