@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <random>
@@ -269,7 +271,42 @@ long FirstDifference(const SampleBuffer& a, const SampleBuffer& b) {
   return -1;
 }
 
+// A render's PCM and the noise state after it, in one line: what another
+// build must reproduce. The hash reads the bytes as little-endian words
+// whatever the CPU, so every build hashes the same bytes alike.
+std::string Fingerprint(const SampleBuffer& pcm, const NoiseGenerator& noise) {
+  const auto bytes = pcm.Pcm();
+  std::uint64_t h = 0x243f6a8885a308d3u;
+  for (std::size_t i = 0; i + 8 <= kPcmBytes; i += 8) {
+    std::uint64_t word = 0;
+    for (int b = 7; b >= 0; --b) word = word << 8 | bytes[i + b];
+    h = (h ^ word) * 0x9e3779b97f4a7c15u;
+    h ^= h >> 29;
+  }
+  static_assert(kPcmBytes % 8 == 0);
+  std::ostringstream line;
+  line << std::hex << h << ' ' << noise.s0 << ' ' << noise.s1 << ' ' << noise.s2;
+  return line.str();
+}
+
+// Under an emulator the reference render is the slow half of the corpus.
+// There the x86-64 build's own renders stand in for it: its run writes each
+// reference render's fingerprint to QUIBBET_CORPUS_WRITE, and the emulated
+// run, given that file as QUIBBET_CORPUS_EXPECT, checks every level's render
+// against it instead of rendering the reference.
 TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
+  const char* write_to = std::getenv("QUIBBET_CORPUS_WRITE");
+  const char* expect_from = std::getenv("QUIBBET_CORPUS_EXPECT");
+  std::ofstream written;
+  if (write_to != nullptr) {
+    written.open(write_to, std::ios::trunc);
+    ASSERT_TRUE(written) << "cannot write " << write_to;
+  }
+  std::ifstream expected;
+  if (expect_from != nullptr) {
+    expected.open(expect_from);
+    ASSERT_TRUE(expected) << "cannot read " << expect_from;
+  }
   auto reference = std::make_unique<SampleBuffer>();
   auto fast = std::make_unique<SampleBuffer>();
   const std::vector<SimdLevel> levels = RunnableLevels();
@@ -280,10 +317,23 @@ TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
     NoiseGenerator noise;  // every case starts from the start values
     for (int r = 0; r < c.renders; ++r) {
       const NoiseGenerator start = noise;
-      RenderReference(c.patch, noise, *reference);
+      std::string want;
+      if (expect_from != nullptr) {
+        ASSERT_TRUE(std::getline(expected, want)) << expect_from << " ends before " << c.name;
+      } else {
+        RenderReference(c.patch, noise, *reference);
+        want = Fingerprint(*reference, noise);
+        if (write_to != nullptr) written << want << '\n';
+      }
       for (SimdLevel level : levels) {
         NoiseGenerator fast_noise = start;
         RenderFast(c.patch, fast_noise, *fast, level, counts);
+        if (expect_from != nullptr) {
+          ASSERT_EQ(Fingerprint(*fast, fast_noise), want)
+              << SimdLevelName(level) << ", render " << r << " of " << c.name;
+          noise = fast_noise;  // checked: the state the reference leaves
+          continue;
+        }
         const long at = FirstDifference(*reference, *fast);
         ASSERT_EQ(at, -1) << SimdLevelName(level) << ", render " << r << " of " << c.name
                           << ": byte " << at << " is " << int{fast->Pcm()[at]} << ", want "
@@ -293,10 +343,21 @@ TEST(RenderFast, EveryPcmByteMatchesTheReferenceOnEveryLevel) {
       ++renders;
     }
   }
+  if (expect_from != nullptr) {
+    std::string extra;
+    EXPECT_FALSE(std::getline(expected, extra))
+        << expect_from << " has more renders than the corpus";
+  }
+  if (write_to != nullptr) {
+    written.close();
+    ASSERT_TRUE(written) << "cannot write " << write_to;
+  }
   std::printf(
-      "%d renders of %zu patches on %zu levels; the guard sent %llu of %llu sines to the scalar "
-      "sine\n",
-      renders, corpus.size(), levels.size(), static_cast<unsigned long long>(counts.scalar),
+      "%d renders of %zu patches on %zu levels%s; the guard sent %llu of %llu sines to the "
+      "scalar sine\n",
+      renders, corpus.size(), levels.size(),
+      expect_from != nullptr ? ", against the fingerprints of another build" : "",
+      static_cast<unsigned long long>(counts.scalar),
       static_cast<unsigned long long>(counts.total));
 }
 
