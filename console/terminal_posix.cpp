@@ -196,8 +196,11 @@ void CatchQuit(int signal) {
   Handle(signal, OnQuitSignal, 0);
 }
 
-void EnterRaw() {
-  ::tcsetattr(state.in_fd, TCSAFLUSH, &state.raw);
+// `keep_typed`: keys typed before raw mode are the user's first keys and
+// stay to be read. Coming back from a suspension they were typed at the
+// shell, and are dropped.
+void EnterRaw(bool keep_typed) {
+  ::tcsetattr(state.in_fd, keep_typed ? TCSANOW : TCSAFLUSH, &state.raw);
   state.raw_active = 1;
   if (state.output_is_tty) {
     WriteAll(state.out_fd, esc::kCursorHide);
@@ -233,11 +236,17 @@ ByteRead ReadInput(std::span<std::uint8_t> buffer, int timeout_ms) {
     return {errno == EINTR ? ByteRead::Status::Signal : ByteRead::Status::EndOfInput, 0};
   }
   if (ready == 0) return {ByteRead::Status::Timeout, 0};
-  // The wake byte stays in the pipe: only TakeSignals, which reads what the
-  // handlers asked for, may take it out. Emptied here, a signal caught by a
-  // caller that does not ask (the keyboard query at start-up) would leave
-  // the next wait blind to it.
-  if (fds[1].revents != 0) return {ByteRead::Status::Signal, 0};
+  // Keys come first: the wake pipe may be readable on every pass (a device
+  // that fails to open at each replay wakes the loop each time), and a key
+  // left unread behind it would never be seen, its release and Escape
+  // included. The wake byte stays in the pipe, so the loop still looks at
+  // what woke it right after these keys. Only TakeSignals, which reads what
+  // the handlers asked for, may take it out: emptied here, a signal caught
+  // by a caller that does not ask (the keyboard query at start-up) would
+  // leave the next wait blind to it.
+  if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+    return {ByteRead::Status::Signal, 0};
+  }
   const ssize_t n = ::read(state.in_fd, buffer.data(), buffer.size());
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return {ByteRead::Status::Signal, 0};
   if (n <= 0) return {ByteRead::Status::EndOfInput, 0};
@@ -362,7 +371,7 @@ Terminal::Terminal() {
   for (int crash : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGQUIT}) {
     Handle(crash, OnCrashSignal, SA_RESETHAND);
   }
-  EnterRaw();
+  EnterRaw(/*keep_typed=*/true);
 }
 
 Terminal::~Terminal() {
@@ -430,7 +439,7 @@ void Terminal::Suspend(StopScope scope) {
   }
   // Stopped until the shell continues the job.
   Handle(SIGTSTP, OnSuspendSignal, 0);
-  EnterRaw();
+  EnterRaw(/*keep_typed=*/false);
   resumed = 0;  // the caller redraws; the SIGCONT that woke us needs no more
 }
 
