@@ -13,6 +13,7 @@
 
 #include "engine/renderer.hpp"
 #include "support/sound_server.hpp"
+#include "support/time_limits.hpp"
 #include "test_util.hpp"
 
 namespace quibbet {
@@ -190,7 +191,7 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
       const std::size_t last =
           heard[cut].begin + render.find_last_not_of('\0', heard[cut].length - 1);
       const double ms = (capture.ArrivalOf(last) - stops[cut].begin) / 1e6;
-      EXPECT_LE(ms, 100.0) << "playback " << cut << " still heard " << ms << " ms after the stop";
+      EXPECT_LE(ms, test::ScaledMs(100)) << "playback " << cut << " still heard " << ms << " ms after the stop";
       std::printf("playback %d: last sound %.1f ms after StopPlayback began (it took %.1f ms)\n",
                   cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
     }
@@ -230,7 +231,7 @@ TEST(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
   const std::vector<Step> steps = StepsOf(out);
   ASSERT_EQ(steps.size(), 13u) << out;  // every step ran, and the save
   for (const Step& s : steps)
-    EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
+    EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, test::ScaledMs(200) * 1'000'000LL) << out;
 }
 
 // No sound server and no usable card: every start returns at once and its
@@ -258,7 +259,7 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
     const std::vector<Step> steps = StepsOf(out);
     ASSERT_EQ(steps.size(), 8u) << out;  // every step ran
     for (const Step& s : steps)
-      EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, 200'000'000) << out;
+      EXPECT_LT(s.name != "start" ? 0 : s.end - s.begin, test::ScaledMs(200) * 1'000'000LL) << out;
     // The line comes after the render's "Tone" line.
     EXPECT_LT(out.find("Tone = 10"), out.find("no audio output"));
   }

@@ -1,4 +1,5 @@
 #include "support/child.hpp"
+#include "support/time_limits.hpp"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -95,7 +96,7 @@ int Child::Wait() {
 int Child::Stop() {
   if (pid_ <= 0) return status_;
   ::kill(pid_, SIGTERM);
-  if (!WaitUntil([this] { return Poll() >= 0; }, 2000)) ::kill(pid_, SIGKILL);
+  if (!WaitUntil([this] { return Poll() >= 0; }, ScaledMs(2000))) ::kill(pid_, SIGKILL);
   return Wait();
 }
 

@@ -1,4 +1,5 @@
 #include "support/sound_server.hpp"
+#include "support/time_limits.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -74,7 +75,7 @@ std::string PrivateSoundServer::StartCapture(int latency_ms) {
     ::close(fd);
   });
   // The monitor streams silence as soon as the recording runs.
-  if (!WaitUntil([&] { return Captured() >= 4410 * kBytesPerFrame; }, 5000))
+  if (!WaitUntil([&] { return Captured() >= 4410 * kBytesPerFrame; }, ScaledMs(5000)))
     return "parec delivers nothing";
   return "";
 }
