@@ -2,10 +2,10 @@
 // server. The device is opened once and fed by a thread of its own in small
 // periods; a stop drops what the device holds.
 //
-// Only the feeding thread touches the device after it is set up. The main
-// thread hands it requests (play from the start, silence) through an atomic
-// and an eventfd that wakes its poll, then waits on an atomic for the
-// thread's answer: no lock is ever shared. The sound is played as it is
+// Only the feeding thread touches the device after it is set up. The
+// device's thread (playback.cpp) hands it requests (play from the start,
+// silence) through an atomic and an eventfd that wakes its poll, then waits
+// on an atomic for the thread's answer: no lock is ever shared. The sound is played as it is
 // rendered: an atomic count says how much of it is, and the same eventfd
 // wakes the thread when that grows.
 #include <alsa/asoundlib.h>
@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-#include "audio/playback_linux.hpp"
+#include "audio/output.hpp"
 #include "engine/renderer.hpp"
 
 namespace quibbet {
@@ -51,7 +51,7 @@ std::string Reason(const char* what, int err) {
 
 enum class Request : std::uint32_t { None, Play, Silence, Quit };
 
-class AlsaOutput final : public LinuxOutput {
+class AlsaOutput final : public Output {
  public:
   AlsaOutput() = default;
   AlsaOutput(const AlsaOutput&) = delete;
@@ -99,7 +99,10 @@ class AlsaOutput final : public LinuxOutput {
     [[maybe_unused]] const ssize_t put = ::write(wake_fd_, &one, sizeof one);
   }
 
-  void Silence() override { Ask(Request::Silence); }
+  bool Silence() override {
+    Ask(Request::Silence);
+    return true;
+  }
 
  private:
   std::string Configure() {
@@ -129,7 +132,7 @@ class AlsaOutput final : public LinuxOutput {
     return "";
   }
 
-  // Main thread: passes a request to the feeding thread and waits for its
+  // The device's thread: passes a request to the feeding thread and waits for its
   // answer, which is what it returns (0 or a negative ALSA error).
   int Ask(Request request) {
     const std::uint32_t serial = asked_.load(std::memory_order_relaxed) + 1;
@@ -238,13 +241,13 @@ class AlsaOutput final : public LinuxOutput {
   std::array<pollfd, 9> fds_{};  // the eventfd, then the device's
   unsigned device_fds_ = 0;
 
-  // Main thread to feeding thread: the request numbered asked_. pcm_bytes_
+  // The device's thread to the feeding thread: the request numbered asked_. pcm_bytes_
   // is written before asked_ and read after it.
   std::span<const std::uint8_t> pcm_bytes_;
   std::atomic<std::size_t> ready_{0};  // bytes of pcm_bytes_ rendered; stored before the wake
   std::atomic<Request> request_{Request::None};
   std::atomic<std::uint32_t> asked_{0};
-  // Feeding thread to main thread: the request answered_ is done; answer_
+  // The feeding thread to the device's thread: the request answered_ is done; answer_
   // is written before it.
   std::atomic<std::uint32_t> answered_{0};
   int answer_ = 0;
@@ -255,8 +258,9 @@ class AlsaOutput final : public LinuxOutput {
   snd_pcm_uframes_t frames_done_ = 0;
 };
 
-}  // namespace
-
+// ALSA's "default" device is the PulseAudio plugin, as the distributions set
+// it up where a sound server runs. Reading ALSA's configuration may run its
+// hooks, which may ask the server too, so this is no quicker than it.
 bool AlsaDefaultIsPulse() {
   snd_lib_error_set_handler(&IgnoreAlsaError);
   if (snd_config_update() < 0) return false;
@@ -286,7 +290,15 @@ bool AlsaDefaultIsPulse() {
   return false;
 }
 
-std::unique_ptr<LinuxOutput> OpenAlsaOutput(std::string& reason) {
+}  // namespace
+
+std::unique_ptr<Output> OpenAlsaOutput(std::string& reason, OpenContext& context) {
+  // Where ALSA's default device is the server's own plugin, it would only
+  // wait for the same server that did not answer, and without a limit.
+  if (context.server_hung && AlsaDefaultIsPulse()) {
+    reason = "default: it plays through that same server";
+    return nullptr;
+  }
   auto out = std::make_unique<AlsaOutput>();
   reason = out->Open();
   if (!reason.empty()) return nullptr;

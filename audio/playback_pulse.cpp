@@ -17,7 +17,7 @@
 #include <span>
 #include <string>
 
-#include "audio/playback_linux.hpp"
+#include "audio/output.hpp"
 #include "engine/renderer.hpp"
 
 // Sanitizer builds: libpulse keeps a few small blocks to the end of the
@@ -50,10 +50,20 @@ constexpr pa_usec_t kTargetBufferUsec = 40'000;
 // server fails at once; this only bounds a hung one.
 constexpr pa_usec_t kAnswerTimeoutUsec = 1'000'000;
 
+// A server that has left a stop unanswered this long has hung, and the
+// stream is given up. A working one answers within milliseconds.
+constexpr pa_usec_t kStopAnswerUsec = 1'500'000;
+
+// A server that has left a stop unanswered this long may be hung: until it
+// answers, the stream gets only what the server asked for, not the whole
+// sound, so that a hung server cannot make the queue grow by a sound at
+// every start.
+constexpr pa_usec_t kStalledUsec = 200'000;
+
 const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kFramesPerSecond, kChannels};
 static_assert(kBytesPerSample == 2 && kChannels == 2, "the stream's format is s16le stereo");
 
-class PulseOutput final : public LinuxOutput {
+class PulseOutput final : public Output {
  public:
   PulseOutput() = default;
   PulseOutput(const PulseOutput&) = delete;
@@ -117,14 +127,20 @@ class PulseOutput final : public LinuxOutput {
   // The server took the connection but did not answer in time.
   bool timed_out() const { return timed_out_; }
 
-  void Silence() override {
+  // False once the server has left a stop unanswered for kStopAnswerUsec.
+  bool Silence() override {
     pa_threaded_mainloop_lock(loop_);
     // Holding the lock means the write callback is not running; with
     // playing_ false it will not touch pcm_ again. The flush drops what the
     // server still holds, so the sound ends within one of its chunks.
     playing_ = false;
-    if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    const bool answering = Unanswered() < kStopAnswerUsec;
+    if (pa_operation* op = pa_stream_flush(stream_, &Flushed, this)) {
+      if (unanswered_++ == 0) waiting_since_ = pa_rtclock_now();
+      pa_operation_unref(op);
+    }
     pa_threaded_mainloop_unlock(loop_);
+    return answering;
   }
 
  private:
@@ -180,10 +196,17 @@ class PulseOutput final : public LinuxOutput {
   // flush of a stop drops it all the same.
   void FeedReady() { Feed(ready_ - position_); }
 
+  // With the lock held: how long the server has left a stop unanswered; 0
+  // when it has answered every one.
+  pa_usec_t Unanswered() const {
+    return unanswered_ == 0 ? 0 : pa_rtclock_now() - waiting_since_;
+  }
+
   // With the lock held: hands the server up to `bytes` more of the sound.
   void Feed(std::size_t bytes) {
     if (!playing_) return;
-    const std::size_t n = std::min(bytes, ready_ - position_);
+    std::size_t n = std::min(bytes, ready_ - position_);
+    if (Unanswered() >= kStalledUsec) n = std::min(n, pa_stream_writable_size(stream_));
     // No free callback: libpulse copies the bytes before it returns.
     if (n > 0 &&
         pa_stream_write(stream_, pcm_.data() + position_, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
@@ -206,6 +229,12 @@ class PulseOutput final : public LinuxOutput {
       out->thread_raised_ = true;
     }
     out->Feed(bytes);
+  }
+  // On libpulse's thread, with the lock held: the server answered a stop.
+  static void Flushed(pa_stream*, int, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    --out->unanswered_;
+    out->waiting_since_ = pa_rtclock_now();
   }
   static void Signal(pa_context*, void* self) {
     pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
@@ -230,14 +259,16 @@ class PulseOutput final : public LinuxOutput {
   std::size_t position_ = 0;  // bytes of pcm_ handed to the server
   std::size_t ready_ = 0;     // bytes of pcm_ rendered
   bool playing_ = false;
+  int unanswered_ = 0;            // stops the server has not answered yet
+  pa_usec_t waiting_since_ = 0;   // since the first of them, or the last answer
 };
 
 }  // namespace
 
-std::unique_ptr<LinuxOutput> OpenPulseOutput(std::string& reason, bool& no_answer) {
+std::unique_ptr<Output> OpenPulseOutput(std::string& reason, OpenContext& context) {
   auto out = std::make_unique<PulseOutput>();
   reason = out->Open();
-  no_answer = out->timed_out();
+  context.server_hung = out->timed_out();
   if (!reason.empty()) return nullptr;
   return out;
 }

@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/output.hpp"
 #include "audio/playback_windows.hpp"
 #include "engine/renderer.hpp"
 
@@ -74,7 +75,7 @@ void Release(T*& object) {
   object = nullptr;
 }
 
-class WasapiOutput final : public WindowsOutput {
+class WasapiOutput final : public Output {
  public:
   WasapiOutput() = default;
   WasapiOutput(const WasapiOutput&) = delete;
@@ -152,7 +153,7 @@ class WasapiOutput final : public WindowsOutput {
     }
   }
 
-  void Silence() override {
+  bool Silence() override {
     std::lock_guard lock(mutex_);
     // With the lock held the thread is not copying, and with playing false
     // it will not touch the sound again. Reset drops what the stream's
@@ -160,6 +161,7 @@ class WasapiOutput final : public WindowsOutput {
     // periods.
     cursor_.playing = false;
     StopLocked();
+    return true;
   }
 
  private:
@@ -240,7 +242,7 @@ class WasapiOutput final : public WindowsOutput {
     // Ahead of ordinary threads, so that a busy machine cannot starve the
     // stream; then the multimedia class scheduler's own class for audio,
     // which takes over where it runs (wine has none).
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    RaiseFeedingThreadPriority();
     DWORD task_index = 0;
     HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
     for (;;) {
@@ -289,7 +291,7 @@ class WasapiOutput final : public WindowsOutput {
 
 }  // namespace
 
-std::unique_ptr<WindowsOutput> OpenWasapiOutput(std::string& reason) {
+std::unique_ptr<Output> OpenWasapiOutput(std::string& reason, OpenContext&) {
   auto out = std::make_unique<WasapiOutput>();
   reason = out->Open();
   if (!reason.empty()) return nullptr;

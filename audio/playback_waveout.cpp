@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/output.hpp"
 #include "audio/playback_windows.hpp"
 #include "engine/renderer.hpp"
 
@@ -69,7 +70,7 @@ std::string Reason(MMRESULT result) {
   return reason;
 }
 
-class WaveOutOutput final : public WindowsOutput {
+class WaveOutOutput final : public Output {
  public:
   WaveOutOutput() = default;
   WaveOutOutput(const WaveOutOutput&) = delete;
@@ -142,13 +143,14 @@ class WaveOutOutput final : public WindowsOutput {
     }
   }
 
-  void Silence() override {
+  bool Silence() override {
     std::lock_guard lock(mutex_);
     // With the lock held the thread is not copying, and with playing false
     // it will not queue more. The reset drops every queued buffer.
-    if (!cursor_.playing && !Queued()) return;
+    if (!cursor_.playing && !Queued()) return true;
     cursor_.playing = false;
     waveOutReset(device_);
+    return true;
   }
 
  private:
@@ -182,7 +184,7 @@ class WaveOutOutput final : public WindowsOutput {
 
   // The feeding thread.
   void Feed() {
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    RaiseFeedingThreadPriority();
     for (;;) {
       WaitForSingleObject(event_, INFINITE);
       std::lock_guard lock(mutex_);
@@ -212,7 +214,7 @@ class WaveOutOutput final : public WindowsOutput {
 
 }  // namespace
 
-std::unique_ptr<WindowsOutput> OpenWaveOutOutput(std::string& reason) {
+std::unique_ptr<Output> OpenWaveOutOutput(std::string& reason, OpenContext&) {
   auto out = std::make_unique<WaveOutOutput>();
   reason = out->Open();
   if (!reason.empty()) return nullptr;

@@ -1,6 +1,6 @@
-// The two ways Windows playback reaches a speaker; playback_windows.cpp picks
-// one. Both keep their stream open for the whole run and are fed from a
-// thread of their own.
+// What the two Windows backends share (WASAPI in playback_wasapi.cpp,
+// waveOut in playback_waveout.cpp): both keep their stream open for the
+// whole run and are fed from a thread of their own.
 #pragma once
 
 #include <algorithm>
@@ -13,19 +13,6 @@
 #include <thread>
 
 namespace quibbet {
-
-// An open output stream. Play, Ready and Silence are called from one
-// thread, and follow the contract of DevicePlay, DeviceReady and
-// DeviceSilence.
-class WindowsOutput {
- public:
-  virtual ~WindowsOutput() = default;
-  // Empty, or why the stream cannot play (it is then broken for good, as
-  // when the device was unplugged, and the caller opens a new one).
-  virtual std::string Play(std::span<const std::uint8_t> pcm, std::size_t ready) = 0;
-  virtual void Ready(std::size_t ready) = 0;
-  virtual void Silence() = 0;
-};
 
 // Where the feeding thread is in the sound. Guarded by its output's lock,
 // which also hands the rendered bytes over from the rendering thread. The
@@ -66,14 +53,5 @@ void StopFeeder(std::thread& feeder, std::mutex& mutex, bool& quit, Wake wake) {
   wake();
   feeder.join();
 }
-
-// The default render endpoint through WASAPI, in shared mode and driven by
-// the engine's events. Null, with `reason` set, when it cannot be opened.
-std::unique_ptr<WindowsOutput> OpenWasapiOutput(std::string& reason);
-
-// The waveform-audio output (winmm's waveOut) with a small ring of buffers,
-// where WASAPI is not to be had. Null, with `reason` set, when it cannot be
-// opened.
-std::unique_ptr<WindowsOutput> OpenWaveOutOutput(std::string& reason);
 
 }  // namespace quibbet

@@ -2,7 +2,7 @@
 # Windows playback under wine, heard through a real sound server: wine's
 # PulseAudio driver plays into a private PulseAudio null sink, whose monitor
 # parec captures. For WASAPI and for the waveOut fallback alike (each forced
-# by QUIBBET_WINDOWS_AUDIO), the capture must hold the render bit-exactly; a
+# by QUIBBET_AUDIO), the capture must hold the render bit-exactly; a
 # stop must fall silent at once, and a replay start again from frame 0 on the
 # stream left open. When the output goes away between plays, the next start
 # plays on a new stream. With no server the program says so in one line, fast.
@@ -25,7 +25,7 @@ trap cleanup EXIT
 without_wine_noise() { grep -v -e '^There is no driver installed' -e '^ALSA lib' "$1" || true; }
 
 # ---- No server: one line per start, fast, nothing on stderr ----
-PULSE_SERVER="unix:$dir/no-server" "$run" "$prefix" "$probe" render start stop start stop \
+PULSE_SERVER="unix:$dir/no-server" "$run" "$prefix" "$probe" render start news stop start news stop \
   >"$dir/out" 2>"$dir/err"
 python3 - "$dir/out" <<'PY'
 import sys
@@ -93,11 +93,12 @@ stop_recorder() {
 # Play a second of the sound, stop, and replay it to its end.
 listen() {
   start_recorder
-  # The server's events: the program must play on one stream, kept open
-  # across the stop and the replay.
+  # The first start may wait for the output to open (in the background,
+  # most of a second under wine). The server's events: the program must
+  # play on one stream, kept open across the stop and the replay.
   pactl subscribe >"$dir/events" 2>/dev/null &
   watcher_pid=$!
-  env $wine_queue QUIBBET_WINDOWS_AUDIO=$1 "$run" "$prefix" "$probe" render start 1000ms stop 300ms start 7500ms \
+  env $wine_queue QUIBBET_AUDIO=$1 "$run" "$prefix" "$probe" render start 2000ms stop 300ms start 7500ms \
     stop "save=Z:$dir/render.pcm" >"$dir/out" 2>"$dir/err"
   sleep 0.3
   stop_recorder
@@ -201,7 +202,7 @@ listen waveout
 # unplugged; here the server restarts): the next start opens a new stream
 # and plays the whole render. waveOut under wine reports no such loss, so
 # only WASAPI is tried. ----
-env $wine_queue QUIBBET_WINDOWS_AUDIO=wasapi "$run" "$prefix" "$probe" render "save=Z:$dir/render.pcm" start 300ms stop \
+env $wine_queue QUIBBET_AUDIO=wasapi "$run" "$prefix" "$probe" render "save=Z:$dir/render.pcm" start 300ms stop \
   3000ms start 2000ms stop >"$dir/out" 2>"$dir/err" &
 probe_pid=$!
 tries=0
