@@ -408,6 +408,65 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
   ::kill(server.server_pid(), SIGCONT);
 }
 
+// The program's resident memory, in kB, from the kernel's own count.
+long ResidentKb(pid_t pid) {
+  const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+}
+
+// A sound server that hangs while a sound plays, reached through libpulse
+// and through ALSA's PulseAudio plugin (with libpulse's own way closed):
+// Space, pressed every 50 ms for two seconds, then Escape or SIGTERM, act at
+// once but for one stop of at most 1.5 s that gives the stream up; and the
+// sound queued for the hung server does not grow with every press.
+TEST(HungSoundServer, NoKeyOrSignalWaitsForItMidSessionOnEitherPath) {
+  for (const bool through_alsa : {false, true}) {
+    for (const bool by_signal : {false, true}) {
+      SCOPED_TRACE(std::string(through_alsa ? "ALSA's plugin" : "libpulse") +
+                   (by_signal ? ", SIGTERM" : ", Escape"));
+      test::PrivateSoundServer server;
+      ASSERT_EQ(server.Start(), "");
+      ASSERT_EQ(server.StartCapture(20), "");
+      const std::string asound_conf = server.dir() / "asound.conf";
+      test::WriteFile(asound_conf,
+                      "pcm.!default { type pulse server \"" + server.address() + "\" }\n");
+      TempDir dir;
+      PtyProgram program(dir.path(), asound_conf, {},
+                         through_alsa ? "unix:/dev/null/no-server" : server.address());
+      ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
+      ASSERT_TRUE(test::WaitUntil(
+          [&] { return server.Snapshot().bytes.find_first_not_of('\0') != std::string::npos; },
+          test::ScaledMs(5000)))
+          << "the sound never reached the server";
+      const long before_kb = ResidentKb(program.pid());
+      ::kill(server.server_pid(), SIGSTOP);
+      for (int press = 0; press < 40; ++press) {
+        program.Send(" ");
+        program.ReadFor(50);
+      }
+      const long after_kb = ResidentKb(program.pid());
+      const auto quit = std::chrono::steady_clock::now();
+      if (by_signal) {
+        ::kill(program.pid(), SIGTERM);
+      } else {
+        program.Send("\x1b");
+      }
+      const int status = program.WaitForExit(false);
+      const double quit_ms =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - quit)
+              .count();
+      ::kill(server.server_pid(), SIGCONT);
+      EXPECT_LT(quit_ms, test::ScaledMs(2500)) << program.Escaped();
+      EXPECT_EQ(by_signal ? WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM : status == 0, true)
+          << status;
+      // A press used to queue the whole sound, 1.2 MB, for the hung server.
+      EXPECT_LT(after_kb - before_kb, 20'000) << "kB more after 40 presses";
+      EXPECT_NE(program.LastScreen().find("SpaceKey"), std::string::npos);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // In tmux, typed as a user types: a terminal without key releases.
 

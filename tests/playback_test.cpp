@@ -265,5 +265,24 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
   }
 }
 
+// QUIBBET_AUDIO chooses the backend. null takes the sound and plays it
+// nowhere, with no line; a name this platform's table lacks gives one line
+// that names those it has, and the program carries on without sound.
+TEST(PlaybackChosenByName, NullPlaysWithoutALineAndAnUnknownNameListsTheNames) {
+  const test::Finished null = test::RunToEnd(
+      {QUIBBET_PLAYBACK_PROBE, "render", "start", "300ms", "stop", "start", "stop"},
+      {{"QUIBBET_AUDIO", "null"}, {"PULSE_SERVER", "unix:/dev/null/no-server"}});
+  EXPECT_EQ(null.status, 0);
+  EXPECT_EQ(null.err, "");
+  EXPECT_TRUE(LinesStartingWith(null.out, "no audio output").empty()) << null.out;
+  const test::Finished unknown = test::RunToEnd(
+      {QUIBBET_PLAYBACK_PROBE, "render", "start", "news", "stop"}, {{"QUIBBET_AUDIO", "wasapi"}});
+  EXPECT_EQ(unknown.status, 0);
+  EXPECT_EQ(LinesStartingWith(unknown.out, "no audio output: "),
+            std::vector<std::string>{"no audio output: QUIBBET_AUDIO=wasapi names no output "
+                                     "here; it may be one of pulse, alsa, null"})
+      << unknown.out;
+}
+
 }  // namespace
 }  // namespace quibbet
