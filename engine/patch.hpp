@@ -7,8 +7,8 @@
 namespace quibbet {
 
 // Waveform kinds, named as the screen shows them, and used as indices into
-// WaveTable (SawWave, SineWave, SquareWave) and the screen's name list. SIN
-// is the kind; SineWave its waveform; Sine the sine function both use.
+// the screen's name list and the player's waveforms (quibbet_wave). SIN is
+// the kind; Sine the sine function of the sound.
 inline constexpr std::int32_t SAW = 0;
 inline constexpr std::int32_t SIN = 1;
 inline constexpr std::int32_t SQR = 2;

@@ -4,8 +4,6 @@
 
 namespace quibbet {
 
-std::int16_t LimitToPcm(float value) { return quibbet_limit(value); }
-
 void RenderReference(const Patch& p, NoiseGenerator& noise, SampleBuffer& buffer) {
   std::memset(buffer.values, 0, sizeof buffer.values);
   quibbet_osc osc[2];

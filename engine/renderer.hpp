@@ -35,9 +35,6 @@ struct SampleBuffer {
   }
 };
 
-// The 16-bit sample for one limiter input; a NaN becomes 0.
-std::int16_t LimitToPcm(float value);
-
 // The straightforward render, one frame at a time: the player's
 // (quibbet_render), its samples stored little-endian. The whole buffer is
 // cleared first. Pure: no I/O, no allocation. Advances noise by two steps per

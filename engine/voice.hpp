@@ -3,35 +3,21 @@
 // that the program, its tests and programs that embed the player share.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 
 #include "engine/patch.hpp"
+#include "engine/sine_constants.hpp"
 #include "player/quibbet_player.h"
 
 namespace quibbet {
 
-// pi rounded to single precision, then used as a double.
-inline constexpr double kPi = static_cast<double>(static_cast<float>(3.14159265358979323846));
+// pi rounded to single precision, then used as a double: the player's.
+using sine::kPi;
 
 // The sine of the sound (quibbet_sine): the double nearest the true sine
 // of x, rounded to float; NaN for NaN and +-inf. It is the program's own,
 // not the C library's, so that every platform renders the same bytes.
 float Sine(float x);
-
-// phase counts cycles of the base pitch; ratio multiplies it.
-using WaveformFn = float (*)(float phase, float ratio);
-
-float SawWave(float phase, float ratio);
-float SineWave(float phase, float ratio);
-float SquareWave(float phase, float ratio);
-
-inline constexpr WaveformFn WaveTable[kWaveformCount] = {SawWave, SineWave, SquareWave};
-
-// 6 Hz at 44,100 frames per second, as a float: bit pattern 0x390EA9D5.
-inline constexpr float kFloorIncrement = std::bit_cast<float>(std::uint32_t{0x390EA9D5});
-// 2^(1/12) as a float: bit pattern 0x3F879C7D.
-inline constexpr float kSemitoneRatio = std::bit_cast<float>(std::uint32_t{0x3F879C7D});
 
 // Phase increment per frame for note number n (tone + 36). n is 64-bit so that
 // tone + 36 cannot overflow for any 32-bit tone.

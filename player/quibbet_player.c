@@ -7,26 +7,14 @@
  */
 #include "quibbet_player.h"
 
-/* ---- Constants, each with its source. */
+/* ---- The constants the program's vector kernels share, each with its
+ * source. The program reads them from this file (its
+ * engine/sine_constants.hpp defines QUIBBET_PLAYER_SHARED_CONSTANTS_ONLY and
+ * includes it, which stops after this block), so that the kernels and the
+ * player can never disagree: plain data only, up to the #ifndef below. */
 
 /* pi rounded to single precision, used as a double. */
 static const double kPi = 0x1.921fb6p+1;
-/* 6 Hz at 44,100 frames per second, as a float: bit pattern 0x390EA9D5. */
-static const float kFloorIncrement = 0x1.1d53aap-13f;
-/* 2^(1/12) as a float: bit pattern 0x3F879C7D. */
-static const float kSemitoneRatio = 0x1.0f38fap+0f;
-/* 0.99997f and 0.3f, used as doubles. */
-static const double kEnvelopeFactor = 0x1.fffc12p-1;
-static const double kOutputGain = 0x1.333334p-2;
-
-/* The noise step is linear modulo 2^32: (s0, s1, s2) becomes
- * (s0 + s1 + s2, s1 + s2, s0 + s2). This is that matrix to the power
- * 2 * QUIBBET_FRAMES, the steps of one sound. */
-static const uint32_t kSoundNoiseSteps[3][3] = {
-    {3654711825u, 3609533920u, 134997776u},
-    {820431152u, 2834280673u, 3609533920u},
-    {3609533920u, 820431152u, 3654711825u},
-};
 
 /* The sine's constants, printed and checked with MPFR by quibbet's tests. */
 
@@ -85,6 +73,27 @@ static const double kPiLo = 0x1.1a62633145c07p-53;
 static const uint32_t kInvPiWords[QUIBBET_INV_PI_WORDS] = {
     0x517CC1B7u, 0x27220A94u, 0xFE13ABE8u, 0xFA9A6EE0u, 0x6DB14ACCu, 0x9E21C820u,
     0xFF28B1D5u, 0xEF5DE2B0u, 0xDB92371Du, 0x2126E970u, 0x03249775u, 0x04E8C90Eu,
+};
+
+#ifndef QUIBBET_PLAYER_SHARED_CONSTANTS_ONLY
+
+/* ---- Constants, each with its source. */
+
+/* 6 Hz at 44,100 frames per second, as a float: bit pattern 0x390EA9D5. */
+static const float kFloorIncrement = 0x1.1d53aap-13f;
+/* 2^(1/12) as a float: bit pattern 0x3F879C7D. */
+static const float kSemitoneRatio = 0x1.0f38fap+0f;
+/* 0.99997f and 0.3f, used as doubles. */
+static const double kEnvelopeFactor = 0x1.fffc12p-1;
+static const double kOutputGain = 0x1.333334p-2;
+
+/* The noise step is linear modulo 2^32: (s0, s1, s2) becomes
+ * (s0 + s1 + s2, s1 + s2, s0 + s2). This is that matrix to the power
+ * 2 * QUIBBET_FRAMES, the steps of one sound. */
+static const uint32_t kSoundNoiseSteps[3][3] = {
+    {3654711825u, 3609533920u, 134997776u},
+    {820431152u, 2834280673u, 3609533920u},
+    {3609533920u, 820431152u, 3654711825u},
 };
 
 /* ---- The sine: float(the double nearest sin x) for every float x.
@@ -485,3 +494,5 @@ void quibbet_render(const quibbet_osc osc[2], int32_t tone, quibbet_noise* noise
   quibbet_start(&voice, osc, tone, noise);
   quibbet_play(&voice, stereo, QUIBBET_FRAMES);
 }
+
+#endif /* QUIBBET_PLAYER_SHARED_CONSTANTS_ONLY */

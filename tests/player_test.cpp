@@ -1,8 +1,10 @@
-// The embeddable player against the program: the PCM the program writes to
-// out.wav (RenderFast) and the noise state it leaves, byte for byte; the
-// player's pieces in any block sizes; and what an abandoned voice leaves.
+// The embeddable player: its waveforms and limiter at their edges, and
+// against the program the PCM the program writes to out.wav (RenderFast) and
+// the noise state it leaves, byte for byte; the player's pieces in any block
+// sizes; and what an abandoned voice leaves.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -12,31 +14,9 @@
 
 #include "engine/fast_renderer.hpp"
 #include "engine/renderer.hpp"
-#include "engine/sine_constants.hpp"
 #include "player/quibbet_player.h"
 #include "player_compare.hpp"
 #include "player_hash.h"
-
-// The player's source once more, in a namespace of its own, so that its
-// constants can be read. The header is included above, so this includes only
-// the definitions; renamed, they stay apart from the linked player's.
-#define quibbet_sine copy_sine
-#define quibbet_wave copy_wave
-#define quibbet_increment copy_increment
-#define quibbet_limit copy_limit
-#define quibbet_start copy_start
-#define quibbet_play copy_play
-#define quibbet_render copy_render
-namespace player_source {
-#include "player/quibbet_player.c"
-}
-#undef quibbet_sine
-#undef quibbet_wave
-#undef quibbet_increment
-#undef quibbet_limit
-#undef quibbet_start
-#undef quibbet_play
-#undef quibbet_render
 
 namespace quibbet {
 namespace {
@@ -46,26 +26,58 @@ using test::ProgramPcm;
 
 constexpr std::int32_t kMaxTone = std::numeric_limits<std::int32_t>::max();
 
-TEST(Player, SineConstantsAreTheOnesMpfrChecked) {
-  using namespace player_source;
-  auto same = [](const double* a, const double* b, int n) {
-    return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
-  };
-  const double scalars[][2] = {
-      {kFastLimit, sine::kFastLimit}, {kInvPi, sine::kInvPi},
-      {kPiPart1, sine::kPiPart1},     {kPiPart2, sine::kPiPart2},
-      {kPiPart3, sine::kPiPart3},     {kPiPart4, sine::kPiPart4},
-      {kRintShift, sine::kRintShift}, {kGuardWindow, sine::kGuardWindow},
-      {kPiHi, sine::kPiHi},           {kPiLo, sine::kPiLo},
-  };
-  for (const auto& pair : scalars) EXPECT_TRUE(same(&pair[0], &pair[1], 1)) << pair[1];
-  ASSERT_EQ(QUIBBET_TAYLOR_TERMS, sine::kTaylorTerms);
-  ASSERT_EQ(QUIBBET_FAST_TERMS, sine::kFastTerms);
-  ASSERT_EQ(QUIBBET_INV_PI_WORDS, sine::kInvPiWordCount);
-  EXPECT_TRUE(same(kTaylorHi, sine::kTaylorHi, sine::kTaylorTerms));
-  EXPECT_TRUE(same(kTaylorLo, sine::kTaylorLo, sine::kTaylorTerms));
-  EXPECT_TRUE(same(kFastCoefficients, sine::kFastCoefficients, sine::kFastTerms));
-  EXPECT_EQ(std::memcmp(kInvPiWords, sine::kInvPiWords, sizeof kInvPiWords), 0);
+TEST(PlayerSawWave, EdgeValuesRoundTiesToEven) {
+  EXPECT_EQ(quibbet_wave(SAW, 0.0f, 1.0f), 0.0f);
+  EXPECT_EQ(quibbet_wave(SAW, 0.25f, 1.0f), 0.5f);
+  EXPECT_EQ(quibbet_wave(SAW, 0.75f, 1.0f), -0.5f);
+  EXPECT_EQ(quibbet_wave(SAW, 0.5f, 1.0f), 1.0f);
+  EXPECT_EQ(quibbet_wave(SAW, 1.5f, 1.0f), -1.0f);
+  EXPECT_EQ(quibbet_wave(SAW, 2.5f, 1.0f), 1.0f);
+  // The product is rounded to single before the wrap.
+  EXPECT_EQ(quibbet_wave(SAW, 0.125f, 2.0f), 0.5f);
+  EXPECT_TRUE(std::isnan(quibbet_wave(SAW, std::numeric_limits<float>::infinity(), 1.0f)));
+  EXPECT_TRUE(std::isnan(quibbet_wave(SAW, std::numeric_limits<float>::max(), 2.0f)));  // overflows
+}
+
+TEST(PlayerSquareWave, IsHighOnlyStrictlyAboveAQuarter) {
+  // quibbet_wave(SAW, 0.125, 1) is exactly 0.25: not high.
+  EXPECT_EQ(quibbet_wave(SAW, 0.125f, 1.0f), 0.25f);
+  EXPECT_EQ(quibbet_wave(SQR, 0.125f, 1.0f), -1.0f);
+  EXPECT_EQ(quibbet_wave(SQR, std::nextafter(0.125f, 1.0f), 1.0f), 1.0f);
+  EXPECT_EQ(quibbet_wave(SQR, 0.0f, 1.0f), -1.0f);
+  EXPECT_EQ(quibbet_wave(SQR, 0.5f, 1.0f), 1.0f);
+  EXPECT_EQ(quibbet_wave(SQR, 0.51f, 1.0f), -1.0f);
+  // 37.5 % of a cycle is high.
+  int high = 0;
+  for (int i = 0; i < 1024; ++i) high += quibbet_wave(SQR, i / 1024.0f, 1.0f) > 0;
+  EXPECT_EQ(high, 384);
+  // A NaN sawtooth compares false.
+  EXPECT_EQ(quibbet_wave(SQR, std::numeric_limits<float>::infinity(), 1.0f), -1.0f);
+}
+
+TEST(PlayerSineWave, QuarterCycleIsOneAndRoundingsAreSingle) {
+  EXPECT_EQ(quibbet_wave(SIN, 0.25f, 1.0f), 1.0f);
+  EXPECT_EQ(quibbet_wave(SIN, 0.0f, 1.0f), 0.0f);
+  EXPECT_EQ(quibbet_wave(SIN, 0.75f, 1.0f), -1.0f);
+  // Pi rounded to single misses pi: at a half cycle the sine is a tiny
+  // -8.74e-8, sin of the difference, not 0.
+  EXPECT_EQ(quibbet_wave(SIN, 0.5f, 1.0f), -0x1.777a5cp-24f);
+  EXPECT_TRUE(std::isnan(quibbet_wave(SIN, std::numeric_limits<float>::infinity(), 1.0f)));
+}
+
+TEST(PlayerLimit, SoftLimitsTruncatesAndSilencesNaN) {
+  EXPECT_EQ(quibbet_limit(0.0f), 0);
+  EXPECT_EQ(quibbet_limit(-0.0f), 0);
+  EXPECT_EQ(quibbet_limit(std::numeric_limits<float>::quiet_NaN()), 0);
+  EXPECT_EQ(quibbet_limit(std::numeric_limits<float>::infinity()), 0);  // sin(inf) is NaN
+  // sin(0.3 * x) peaks at x = pi / 0.6; the sample never exceeds 32767.
+  EXPECT_EQ(quibbet_limit(5.235988f), 32767);
+  EXPECT_EQ(quibbet_limit(-5.235988f), -32767);
+  // Truncation toward zero, not rounding: sin(0.3 * 4) * 32767 = 30540.4...
+  EXPECT_EQ(quibbet_limit(4.0f), 30540);
+  EXPECT_EQ(quibbet_limit(-4.0f), -30540);
+  // Larger inputs fold back.
+  EXPECT_LT(quibbet_limit(8.0f), quibbet_limit(5.0f));
 }
 
 TEST(Player, NoiseOfOneSoundIsTheMatrixPowerOfItsSteps) {
