@@ -92,8 +92,8 @@ HANDLE CreateTemporary(const std::wstring& path, std::wstring& name) {
 
 }  // namespace
 
-FileResult WriteFileAtomically(const std::string& path,
-                               std::initializer_list<std::span<const std::uint8_t>> parts) {
+FileResult SaveFile(const std::string& path,
+                    std::initializer_list<std::span<const std::uint8_t>> parts) {
   const std::wstring target = Wide(path);
   // A read-only file is not replaced, as Windows' own copy refuses it; the
   // move alone would replace it (wine does). Hidden and system files stay so.
