@@ -13,11 +13,6 @@
 #include "files/param_load.hpp"
 #include "files/wav_writer.hpp"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #ifndef QUIBBET_VERSION
 #error "the build passes the project's version as QUIBBET_VERSION"
 #endif
@@ -52,26 +47,14 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
 // The WAV that F7 writes right after the program starts with this patch: the
 // first render from the start noise state. No screen, no sound, no Tone line.
 int RenderToFile(const Patch& start, const std::string& out) {
+  const std::string name = out == kStandardOutput ? "standard output" : out;
   const auto buffer = std::make_unique<SampleBuffer>();
   NoiseGenerator noise;
   RenderFast(start, noise, *buffer);
-  if (out != "-") {
-    const FileResult written = WriteWave(out, *buffer);
-    if (written.ok()) return 0;
-    std::fprintf(stderr, "quibbet: %s: %s\n", out.c_str(), written.error.c_str());
-    return 2;
-  }
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);  // no CR before each LF byte
-#endif
-  const auto header = EncodeWavHeader();
-  const auto pcm = buffer->Pcm();
-  if (std::fwrite(header.data(), 1, header.size(), stdout) != header.size() ||
-      std::fwrite(pcm.data(), 1, pcm.size(), stdout) != pcm.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "quibbet: standard output: %s\n", std::strerror(errno));
-    return 2;
-  }
-  return 0;
+  const FileResult written = WriteWave(out, *buffer);
+  if (written.ok()) return 0;
+  std::fprintf(stderr, "quibbet: %s: %s\n", name.c_str(), written.error.c_str());
+  return 2;
 }
 
 }  // namespace

@@ -18,7 +18,12 @@ struct FileResult {
   bool ok() const { return error.empty(); }
 };
 
-// Writes the parts, in order, to `path`.
+// The name that stands for standard output, as command-line tools take it.
+// A file of that name is "./-".
+inline constexpr std::string_view kStandardOutput = "-";
+
+// Writes the parts, in order, to `path`, or to standard output for
+// kStandardOutput (in binary on every platform).
 //
 // A new or plain file is replaced atomically: the bytes go to a temporary
 // file beside it, reach the disk, and only then take its name, so a failed

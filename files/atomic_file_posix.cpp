@@ -286,6 +286,9 @@ int OwnDescriptor(const std::string& path) {
 }  // namespace
 
 FileResult SaveFile(const std::string& path, Parts parts) {
+  // What the user's shell opened stays theirs: written into, not closed.
+  if (path == kStandardOutput) return Outcome(WriteParts(STDOUT_FILENO, parts));
+
   const Resolved resolved = Resolve(path);
   if (!resolved.error.empty()) return {resolved.error};
 
