@@ -46,8 +46,15 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
 
 // The WAV that F7 writes right after the program starts with this patch: the
 // first render from the start noise state. No screen, no sound, no Tone line.
-int RenderToFile(const Patch& start, const std::string& out) {
-  const std::string name = out == kStandardOutput ? "standard output" : out;
+int RenderToFile(const Patch& start, const std::string& out, bool output_closed) {
+  const bool to_output = out == kStandardOutput;
+  const std::string name = to_output ? "standard output" : out;
+  // The launcher closed it, and what stands in its place goes nowhere: a
+  // render that "succeeded" into it would be lost without a word.
+  if (to_output && output_closed) {
+    std::fprintf(stderr, "quibbet: %s: it is closed\n", name.c_str());
+    return 2;
+  }
   const auto buffer = std::make_unique<SampleBuffer>();
   NoiseGenerator noise;
   RenderFast(start, noise, *buffer);
@@ -149,7 +156,7 @@ Exit status: 0, or 2 for a bad command line or FILE, or a failed --render.
 )";
 }
 
-std::optional<int> StartFromCommandLine(int argc, const char* const* argv) {
+std::optional<int> StartFromCommandLine(int argc, const char* const* argv, bool output_closed) {
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 0));
   const CommandLine line = ParseCommandLine(args);
   switch (line.action) {
@@ -177,7 +184,7 @@ std::optional<int> StartFromCommandLine(int argc, const char* const* argv) {
     std::copy(std::begin(loaded.osc), std::end(loaded.osc), patch.osc);
   }
   if (line.tone) patch.tone = *line.tone;
-  if (line.render) return RenderToFile(patch, *line.render);
+  if (line.render) return RenderToFile(patch, *line.render, output_closed);
   return std::nullopt;
 }
 
