@@ -13,11 +13,6 @@
 #include "files/param_load.hpp"
 #include "files/wav_writer.hpp"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #ifndef QUIBBET_VERSION
 #error "the build passes the project's version as QUIBBET_VERSION"
 #endif
@@ -51,27 +46,22 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
 
 // The WAV that F7 writes right after the program starts with this patch: the
 // first render from the start noise state. No screen, no sound, no Tone line.
-int RenderToFile(const Patch& start, const std::string& out) {
+int RenderToFile(const Patch& start, const std::string& out, bool output_closed) {
+  const bool to_output = out == kStandardOutput;
+  const std::string name = to_output ? "standard output" : out;
+  // The launcher closed it, and what stands in its place goes nowhere: a
+  // render that "succeeded" into it would be lost without a word.
+  if (to_output && output_closed) {
+    std::fprintf(stderr, "quibbet: %s: it is closed\n", name.c_str());
+    return 2;
+  }
   const auto buffer = std::make_unique<SampleBuffer>();
   NoiseGenerator noise;
   RenderFast(start, noise, *buffer);
-  if (out != "-") {
-    const FileResult written = WriteWave(out, *buffer);
-    if (written.ok()) return 0;
-    std::fprintf(stderr, "quibbet: %s: %s\n", out.c_str(), written.error.c_str());
-    return 2;
-  }
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);  // no CR before each LF byte
-#endif
-  const auto header = EncodeWavHeader();
-  const auto pcm = buffer->Pcm();
-  if (std::fwrite(header.data(), 1, header.size(), stdout) != header.size() ||
-      std::fwrite(pcm.data(), 1, pcm.size(), stdout) != pcm.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "quibbet: standard output: %s\n", std::strerror(errno));
-    return 2;
-  }
-  return 0;
+  const FileResult written = WriteWave(out, *buffer);
+  if (written.ok()) return 0;
+  std::fprintf(stderr, "quibbet: %s: %s\n", name.c_str(), written.error.c_str());
+  return 2;
 }
 
 }  // namespace
@@ -166,7 +156,7 @@ Exit status: 0, or 2 for a bad command line or FILE, or a failed --render.
 )";
 }
 
-std::optional<int> StartFromCommandLine(int argc, const char* const* argv) {
+std::optional<int> StartFromCommandLine(int argc, const char* const* argv, bool output_closed) {
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 0));
   const CommandLine line = ParseCommandLine(args);
   switch (line.action) {
@@ -194,7 +184,7 @@ std::optional<int> StartFromCommandLine(int argc, const char* const* argv) {
     std::copy(std::begin(loaded.osc), std::end(loaded.osc), patch.osc);
   }
   if (line.tone) patch.tone = *line.tone;
-  if (line.render) return RenderToFile(patch, *line.render);
+  if (line.render) return RenderToFile(patch, *line.render, output_closed);
   return std::nullopt;
 }
 

@@ -31,6 +31,8 @@ std::string VersionText();
 // Reads the command line and sets the global patch from it. When the program
 // must end at once (help, version, --render, a bad command line or FILE) it
 // has printed or written what it had to and this returns the exit status.
-std::optional<int> StartFromCommandLine(int argc, const char* const* argv);
+// `output_closed`: standard output was closed at start (OpenStandardStreams),
+// so --render - has nowhere to go.
+std::optional<int> StartFromCommandLine(int argc, const char* const* argv, bool output_closed);
 
 }  // namespace quibbet

@@ -115,7 +115,11 @@ int Run() {
 }  // namespace quibbet
 
 int main(int argc, char** argv) {
-  if (!quibbet::OpenStandardStreams()) return 1;
-  if (const std::optional<int> status = quibbet::StartFromCommandLine(argc, argv)) return *status;
+  const quibbet::StandardStreams streams = quibbet::OpenStandardStreams();
+  if (!streams.usable) return 1;
+  if (const std::optional<int> status =
+          quibbet::StartFromCommandLine(argc, argv, streams.output_closed)) {
+    return *status;
+  }
   return quibbet::Run();
 }

@@ -1,4 +1,6 @@
-// Replacing a file so that a failed save never costs the user the old one.
+// Writing a file the way a careful editor does: all or nothing where a
+// rename keeps everything the file carries, and never where the user would
+// not have written it themselves.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +8,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quibbet {
 
@@ -15,11 +18,25 @@ struct FileResult {
   bool ok() const { return error.empty(); }
 };
 
-// Writes the parts, in order, to a temporary file beside `path`, flushes it
-// to disk, closes it and renames it over `path`. On any failure the old file
-// is untouched and the temporary file is removed.
-FileResult WriteFileAtomically(const std::string& path,
-                               std::initializer_list<std::span<const std::uint8_t>> parts);
+// The name that stands for standard output, as command-line tools take it.
+// A file of that name is "./-".
+inline constexpr std::string_view kStandardOutput = "-";
+
+// Writes the parts, in order, to `path`, or to standard output for
+// kStandardOutput (in binary on every platform).
+//
+// A new or plain file is replaced atomically: the bytes go to a temporary
+// file beside it, reach the disk, and only then take its name, so a failed
+// save leaves the old file as it was and no temporary file. On POSIX the
+// replacement keeps the old file's owner, group, mode, ACL and extended
+// attributes; where a rename would lose any of them (another owner, more than
+// one hard link, attributes that could not be copied, a folder where no
+// temporary file may be made) the file is written in place instead, as cp
+// writes it. A device, FIFO or socket is written into, never replaced. A file
+// its user may not write is refused, and a link is followed only as the kernel
+// would follow it where links are protected.
+FileResult SaveFile(const std::string& path,
+                    std::initializer_list<std::span<const std::uint8_t>> parts);
 
 // The one line a failed save puts below the screen: "<path>: <reason>".
 inline void ReportSaveFailure(const std::string& path, const FileResult& result) {

@@ -5,6 +5,12 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "files/atomic_file.hpp"
@@ -90,10 +96,25 @@ HANDLE CreateTemporary(const std::wstring& path, std::wstring& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+// Standard output in binary, so that no CR goes in before an LF byte. The C
+// runtime's own reason names a failure, as the program's other lines about
+// standard output do.
+FileResult WriteStandardOutput(std::initializer_list<std::span<const std::uint8_t>> parts) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  for (const auto& part : parts) {
+    if (std::fwrite(part.data(), 1, part.size(), stdout) != part.size()) {
+      return FileResult{std::strerror(errno)};
+    }
+  }
+  if (std::fflush(stdout) != 0) return FileResult{std::strerror(errno)};
+  return {};
+}
+
 }  // namespace
 
-FileResult WriteFileAtomically(const std::string& path,
-                               std::initializer_list<std::span<const std::uint8_t>> parts) {
+FileResult SaveFile(const std::string& path,
+                    std::initializer_list<std::span<const std::uint8_t>> parts) {
+  if (path == kStandardOutput) return WriteStandardOutput(parts);
   const std::wstring target = Wide(path);
   // A read-only file is not replaced, as Windows' own copy refuses it; the
   // move alone would replace it (wine does). Hidden and system files stay so.

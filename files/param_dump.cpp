@@ -36,7 +36,7 @@ std::string EncodeParams(const Patch& p) {
 FileResult WriteParams(const std::string& file_name, const Patch& p) {
   const std::string text = EncodeParams(p);
   const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  return WriteFileAtomically(file_name, {bytes});
+  return SaveFile(file_name, {bytes});
 }
 
 void SaveParam(const std::string& file_name, const Patch& p) {

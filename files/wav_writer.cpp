@@ -33,7 +33,7 @@ std::array<std::uint8_t, kWavHeaderBytes> EncodeWavHeader() {
 
 FileResult WriteWave(const std::string& file_name, const SampleBuffer& buffer) {
   const auto header = EncodeWavHeader();
-  return WriteFileAtomically(file_name, {header, buffer.Pcm()});
+  return SaveFile(file_name, {header, buffer.Pcm()});
 }
 
 void SaveWave(const std::string& file_name, const SampleBuffer& buffer) {

@@ -811,6 +811,8 @@ TEST(CommandLine, RenderWritesTheStartsWaveOnlyToItsFileOrStandardOutput) {
   EXPECT_EQ(missing.err, "quibbet: " + dir / "no/out.wav" + ": No such file or directory\n");
   EXPECT_EQ(RunCommand(QUIBBET_BINARY " --render - 2>&1 >/dev/full; echo $?"),
             "quibbet: standard output: No space left on device\n2\n");
+  EXPECT_EQ(RunCommand(QUIBBET_BINARY " --render - 2>&1 >&-; echo $?"),
+            "quibbet: standard output: it is closed\n2\n");
 }
 
 TEST(CommandLine, HelpAndVersionGoToStandardOutputWithStatusZero) {

@@ -62,7 +62,7 @@ class SaveTest : public ::testing::Test {
 TEST_F(SaveTest, ReplacesAnExistingFileWholly) {
   const fs::path path = dir_ / "out.wav";
   WriteAll(path, "a longer previous content");
-  ASSERT_EQ(WriteFileAtomically(path.string(), {Bytes("head"), Bytes("-body")}).error, "");
+  ASSERT_EQ(SaveFile(path.string(), {Bytes("head"), Bytes("-body")}).error, "");
   EXPECT_EQ(ReadAll(path), "head-body");
   EXPECT_EQ(Entries(), std::vector<std::string>{"out.wav"});
 }
@@ -115,7 +115,7 @@ TEST_F(SaveTest, FailuresNameTheReasonAndLoseNothing) {
     TearDown();
     SetUp();
     f.arrange(dir_);
-    const FileResult r = WriteFileAtomically((dir_ / f.target).string(), {Bytes("new")});
+    const FileResult r = SaveFile((dir_ / f.target).string(), {Bytes("new")});
     if (f.reason != nullptr) {
       EXPECT_EQ(r.error, f.reason);
     } else {
@@ -143,7 +143,7 @@ TEST_F(SaveTest, AHiddenFileStaysHidden) {
   const fs::path path = dir_ / "import.txt";
   WriteAll(path, "previous");
   SetFileAttributesW(path.wstring().c_str(), FILE_ATTRIBUTE_HIDDEN);
-  ASSERT_EQ(WriteFileAtomically(path.string(), {Bytes("new")}).error, "");
+  ASSERT_EQ(SaveFile(path.string(), {Bytes("new")}).error, "");
   EXPECT_EQ(ReadAll(path), "new");
   EXPECT_NE(GetFileAttributesW(path.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(Entries(), std::vector<std::string>{"import.txt"});
