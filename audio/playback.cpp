@@ -83,9 +83,11 @@ struct Choice {
   std::string refusal;               // why none is tried: a name not in the table
 };
 
+// Never destroyed, as News: an open still under way at exit reads it.
 const Choice& Chosen() {
-  static const Choice choice = [] {
-    Choice c;
+  static const Choice& choice = *[] {
+    auto* chosen = new Choice;
+    Choice& c = *chosen;
     const char* only = std::getenv("QUIBBET_AUDIO");
     std::string names;
     for (const Backend& row : Backends()) {
@@ -98,7 +100,7 @@ const Choice& Chosen() {
       c.refusal = "QUIBBET_AUDIO=" + std::string(only != nullptr ? only : "") +
                   " names no output here; it may be one of " + names;
     }
-    return c;
+    return chosen;
   }();
   return choice;
 }
