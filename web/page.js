@@ -115,10 +115,10 @@ $('play').addEventListener('click', async () => {
     outputChannelCount: [2],
     processorOptions: sound,
   });
+  // 'ready': the first block is made; 'end': the sound is over.
   const playing = voice;
-  voice.port.onmessage = ({ data }) => data == 'end' && voice == playing && stop();
+  voice.port.onmessage = ({ data }) => voice == playing && (data == 'ready' ? ($('stop').disabled = false) : stop());
   voice.connect(context.destination);
-  $('stop').disabled = false;
 });
 $('stop').addEventListener('click', stop);
 
