@@ -4,8 +4,8 @@
 // moves numbers in and out of its memory. Reading import.txt is in rows.js,
 // which a game that has its rows as numbers does not ship.
 
-// The module's bytes are inlined by web/build as a string of one character a
-// byte, so that it compiles at once and alike in a page, a worker, an
+// The module's bytes are inlined by web/build.sh as a string of one character
+// a byte, so that it compiles at once and alike in a page, a worker, an
 // AudioWorklet (which cannot fetch) and node, with nothing to await.
 const player = new WebAssembly.Instance(
   new WebAssembly.Module(Uint8Array.from('@WASM@', (c) => c.charCodeAt(0))),
@@ -83,6 +83,6 @@ export function wav(pcm) {
   out.set([100, 97, 116, 97], 36); // "data"
   [[4, 36 + n], [16, 16], [24, 44100], [28, 4 * 44100], [40, n]].forEach(([at, v]) => d.setUint32(at, v, true));
   [[20, 1], [22, 2], [32, 4], [34, 16]].forEach(([at, v]) => d.setUint16(at, v, true));
-  out.set(new Uint8Array(asLittleEndian(pcm.slice()).buffer), 44);
+  out.set(new Uint8Array(asLittleEndian(Int16Array.from(pcm)).buffer), 44);
   return out;
 }

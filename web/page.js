@@ -1,7 +1,7 @@
 // The page: rows and a tone in; the sound heard, drawn and downloaded, all
 // with quibbet-player's bytes. Every sound starts from quibbet's start noise
 // state, so what is heard is what `quibbet --render` writes.
-import { FRAMES, render, wav } from './index.js';
+import { FRAMES, render, start, wav } from './index.js';
 import { parseRows } from './rows.js';
 
 const $ = (id) => document.getElementById(id);
@@ -92,11 +92,16 @@ function draw() {
 }
 
 // Play: an AudioContext at the samples' own rate, so the output hears them
-// as they are, made and given the voice's code when the page loads; Play
-// then only starts a voice on the audio thread.
+// as they are, made and given the voice's code when the page loads. Play
+// makes the voice's first block at once, on this thread, and hands it to the
+// audio thread with the voice: that thread takes a new node only between two
+// passes over its graph, and the first one waits for the output to open.
+const BLOCK = 128; // frames: the render quantum of every browser
 const context = new AudioContext({ sampleRate: 44100, latencyHint: 'interactive' });
 const loaded = context.audioWorklet.addModule('worklet.js');
 let voice = null;
+// The first touch of the page opens the output, which takes a while.
+for (const type of ['pointerdown', 'keydown']) addEventListener(type, () => context.resume(), { once: true });
 
 function stop() {
   voice?.port.postMessage('stop');
@@ -107,18 +112,19 @@ function stop() {
 
 $('play').addEventListener('click', async () => {
   if (!sound) return;
+  const first = start(sound.oscs, sound.tone).play(BLOCK);
   stop();
   context.resume();
   await loaded;
   voice = new AudioWorkletNode(context, 'quibbet-voice', {
     numberOfInputs: 0,
     outputChannelCount: [2],
-    processorOptions: sound,
+    processorOptions: { ...sound, first },
   });
-  // 'ready': the first block is made; 'end': the sound is over.
   const playing = voice;
-  voice.port.onmessage = ({ data }) => voice == playing && (data == 'ready' ? ($('stop').disabled = false) : stop());
+  voice.port.onmessage = () => voice == playing && stop(); // the sound is over
   voice.connect(context.destination);
+  $('stop').disabled = false;
 });
 $('stop').addEventListener('click', stop);
 

@@ -1,19 +1,18 @@
 // The page's voice on the audio thread: quibbet-player's blocks, straight to
-// the output. The first block is made when the node is, before the output
-// first asks for one.
+// the output.
 import { start } from './index.js';
-
-const BLOCK = 128; // frames: the render quantum of every browser
 
 registerProcessor(
   'quibbet-voice',
   class extends AudioWorkletProcessor {
-    constructor({ processorOptions: { oscs, tone } }) {
+    // The first block comes made by the page at Play; the voice goes on from
+    // its end, in blocks of the same size.
+    constructor({ processorOptions: { oscs, tone, first } }) {
       super();
       this.voice = start(oscs, tone);
-      this.block = this.voice.play(BLOCK);
+      this.voice.play(first.length / 2);
+      this.block = first;
       this.at = 0;
-      this.port.postMessage('ready');
       // Stop: the rest of the sound is dropped.
       this.port.onmessage = () => (this.block = new Int16Array(0));
     }
@@ -22,7 +21,7 @@ registerProcessor(
     process(inputs, [[left, right]]) {
       for (let i = 0; i < left.length; i++, this.at += 2) {
         if (this.at == this.block.length && this.block.length) {
-          this.block = this.voice.play(BLOCK);
+          this.block = this.voice.play(this.block.length / 2);
           this.at = 0;
         }
         if (!this.block.length) {

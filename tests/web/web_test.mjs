@@ -6,7 +6,7 @@
 // Usage: node web_test.mjs node|browsers DIST QUIBBET PROGRAM_ANSWERS PLAYER_HASH
 import assert from 'node:assert/strict';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
-import { copyFileSync, cpSync, existsSync, mkdtempSync, readdirSync, readFileSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
@@ -57,6 +57,9 @@ nodeTest('rows: the parser test table and 100,000 random rows read as the progra
   const literals = [...cpp.matchAll(/"((?:[^"\\\n]|\\.)*)"/g)].map(([, s]) =>
     s.replace(/\\(x[0-9a-fA-F]+|.)/g, (_, e) => String.fromCharCode(e[0] == 'x' ? parseInt(e.slice(1), 16) : { n: 10, r: 13, t: 9, 0: 0 }[e] ?? e.charCodeAt(0))));
   const cases = literals.flatMap((s) => [s, '{1, 1.010000, 2.500000, 0.000000 },\r\n' + s, `{1, ${s}, 1, 1 },\n{1, 1, 1, 1 },\n`]).map((s) => Buffer.from(s, 'latin1'));
+  // Files over 1 MiB: the rest unread, a fault in the part read, and one at the cut.
+  const big = 1 << 20;
+  cases.push(...['{1, 1, 1, 1 },\n{1, 1, 1, 1 },' + '\n'.repeat(big), 'x'.repeat(big + 1), ' '.repeat(big - 5) + '{1, 1.5, 1, 1 },'].map((s) => Buffer.from(s)));
   // Decimals of every kind, halfway points between floats above all.
   const number = () => pick(
     () => pick('', '-') + digits(1 + rand() * 3) + '.' + digits(rand() * 8),
@@ -138,40 +141,41 @@ writeFileSync('out.wav', wav(render(oscs, 10)));\n`);
   assert.ok(readFileSync(join(dir, 'out.wav')).equals(render(join(dir, 'import.txt'))));
 });
 
-// ---- The page in the browsers, which play through a private PulseAudio
+// ---- The page in the browsers. They play through a private PulseAudio
 // server's null sink: Firefox's AudioContext runs only with a device.
-const { default: puppeteer } = await import(createRequire(join(here, '..', '..', 'web', 'package.json')).resolve('puppeteer-core'));
-const env = { ...process.env, PULSE_SERVER: `unix:${join(tmp, 'pulse')}` };
-async function soundServer() {
-  const server = spawn('pulseaudio', ['--daemonize=no', '--use-pid-file=no', '--exit-idle-time=-1', '-n',
-    `--load=module-native-protocol-unix socket=${join(tmp, 'pulse')} auth-anonymous=1`,
-    '--load=module-null-sink sink_name=web rate=44100 format=s16le channels=2'], { stdio: 'ignore' });
-  for (let wait = 0; !existsSync(join(tmp, 'pulse')) && wait < 100; wait++) await new Promise((done) => setTimeout(done, 100));
-  return server;
-}
-const launch = {
-  chromium: (downloads) => puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    env,
-    downloadBehavior: { policy: 'allow', downloadPath: downloads },
-    args: ['--no-sandbox', '--headless', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', `--user-data-dir=${mkdtempSync(join(tmp, 'profile-'))}`],
-  }),
-  firefox: (downloads) => puppeteer.launch({
-    browser: 'firefox',
-    executablePath: '/usr/bin/firefox-esr',
-    env,
-    extraPrefsFirefox: { 'browser.download.folderList': 2, 'browser.download.dir': downloads, 'browser.download.useDownloadDir': true,
-      'browser.download.always_ask_before_handling_new_types': false, 'media.autoplay.default': 0 },
-  }),
-};
+const { default: puppeteer } = await import(createRequire(join(here, '../../web/package.json')).resolve('puppeteer-core'));
+const pulse = join(tmp, 'pulse');
+const launch = (name, downloads) => puppeteer.launch({
+  env: { ...process.env, PULSE_SERVER: `unix:${pulse}` },
+  ...{
+    chromium: { executablePath: '/usr/bin/chromium', downloadBehavior: { policy: 'allow', downloadPath: downloads },
+      args: ['--no-sandbox', '--headless', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+        '--disable-component-update', '--disable-sync', `--user-data-dir=${mkdtempSync(join(tmp, 'profile-'))}`] },
+    firefox: { browser: 'firefox', executablePath: '/usr/bin/firefox-esr', extraPrefsFirefox: { 'browser.download.folderList': 2,
+      'browser.download.dir': downloads, 'browser.download.always_ask_before_handling_new_types': false } },
+  }[name],
+});
 
-// Before the page's own code: the tap joins every AudioWorklet, and records
-// the voice's output; Play's click and the voice's first block are timed.
+// Before the page's own code: a tap joins every AudioWorklet and records the
+// voice's output from its first quantum with sound; Play's click, and the
+// voice given its first block, are timed.
 function installTap() {
+  const tapSource = `registerProcessor('tap', class extends AudioWorkletProcessor {
+    samples = new Int16Array(2 * 44100);
+    at = 0;
+    process([input]) {
+      if (!input.length || (this.at == 0 && input[0].every((s) => s == 0))) return true;
+      for (let i = 0; i < input[0].length && this.at < this.samples.length; i++) {
+        this.samples[this.at++] = input[0][i] * 32768;
+        this.samples[this.at++] = input[1][i] * 32768;
+      }
+      return this.at < this.samples.length || this.port.postMessage(this.samples);
+    }
+  });`;
   const addModule = AudioWorklet.prototype.addModule;
   AudioWorklet.prototype.addModule = function (url, options) {
-    return Promise.all([addModule.call(this, url, options), addModule.call(this, 'tap.js')]);
+    const tapURL = URL.createObjectURL(new Blob([tapSource], { type: 'text/javascript' }));
+    return Promise.all([addModule.call(this, url, options), addModule.call(this, tapURL)]);
   };
   const tap = (window.tap = {});
   addEventListener('click', (event) => event.target.id == 'play' && (tap.clicked = performance.now()), true);
@@ -179,7 +183,7 @@ function installTap() {
   window.AudioWorkletNode = class extends Node {
     constructor(context, name, options) {
       super(context, name, options);
-      this.port.addEventListener('message', ({ data }) => data == 'ready' && (tap.ready ??= performance.now()));
+      tap.ready ??= options.processorOptions.first && performance.now();
       const recorder = new Node(context, 'tap');
       recorder.port.onmessage = ({ data }) => Object.assign(tap, { samples: [...data], rate: context.sampleRate, state: context.state });
       this.connect(recorder).connect(context.destination);
@@ -189,14 +193,14 @@ function installTap() {
 
 for (const name of ['chromium', 'firefox']) {
   browserTest(`the page in ${name}`, async (t) => {
-    const site = mkdtempSync(join(tmp, 'site-'));
-    cpSync(dist, site, { recursive: true });
-    copyFileSync(join(here, 'tap.js'), join(site, 'tap.js'));
-    const { serve } = await import(join(here, '..', '..', 'web', 'serve.mjs'));
-    const server = await serve(site);
-    const sound = await soundServer();
+    const { serve } = await import(join(here, '../../web/serve.mjs'));
+    const server = await serve(dist);
+    const sound = spawn('pulseaudio', ['--daemonize=no', '--use-pid-file=no', '--exit-idle-time=-1', '-n',
+      `--load=module-native-protocol-unix socket=${pulse} auth-anonymous=1`, '--load=module-null-sink rate=44100'], { stdio: 'ignore' });
+    for (let wait = 0; !existsSync(pulse) && wait < 100; wait++) await new Promise((done) => setTimeout(done, 100));
+    const files = mkdtempSync(join(tmp, 'rows-'));
     const downloads = mkdtempSync(join(tmp, 'downloads-'));
-    const browser = await launch[name](downloads);
+    const browser = await launch(name, downloads);
     try {
       const page = await browser.newPage();
       await page.evaluateOnNewDocument(installTap);
@@ -209,19 +213,18 @@ for (const name of ['chromium', 'firefox']) {
 
       // A fault: the program's own message, under the rows.
       const bad = '{1, 1.01, 2.5, 0 },\n{1, 0.997, 2,8, 0 },\n';
-      writeFileSync(join(site, 'bad.txt'), bad);
-      const refusal = spawnSync(quibbet, ['--render', '-', join(site, 'bad.txt')]).stderr.toString().trim();
+      writeFileSync(join(files, 'bad.txt'), bad);
+      const refusal = spawnSync(quibbet, ['--render', '-', join(files, 'bad.txt')]).stderr.toString().trim();
       await type('#rows', bad);
-      await shown('rows-fault', refusal.slice(join(site, 'bad.txt').length + 1));
+      await shown('rows-fault', refusal.slice(join(files, 'bad.txt').length + 1));
 
       // Good rows with noise, at tone 3: out.wav is --render's, byte for byte.
       const rows = '{2, 1.003, 1.3, 0.2 },\n{0, 2.000000, 0.7, -0.1 },\n';
-      writeFileSync(join(site, 'import.txt'), rows);
-      const want = render(join(site, 'import.txt'), 3);
+      writeFileSync(join(files, 'import.txt'), rows);
+      const want = render(join(files, 'import.txt'), 3);
       await type('#rows', rows);
       await type('#tone', '3');
       await shown('rows-fault', '');
-      await new Promise((done) => setTimeout(done, 500)); // the page renders once typing pauses
       await page.click('#download');
       const file = join(downloads, 'out.wav');
       for (let wait = 0; !(existsSync(file) && statSync(file).size == want.length) && wait < 300; wait++) await new Promise((done) => setTimeout(done, 100));
