@@ -63,6 +63,7 @@ function update() {
   sound = read();
   pcm = sound && render(sound.oscs, sound.tone);
   for (const id of ['play', 'download']) $(id).disabled = !sound;
+  $('numbers').textContent = sound ? `const oscs = ${JSON.stringify(sound.oscs)};\nconst tone = ${sound.tone};` : '';
   draw();
 }
 
