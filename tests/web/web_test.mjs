@@ -9,14 +9,15 @@ import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
+import { dirname, join, resolve } from 'node:path';
 import test from 'node:test';
+import { fileURLToPath } from 'node:url';
 
 const group = process.argv[2];
 const [dist, quibbet, answers, playerHash] = process.argv.slice(3).map((p) => resolve(p));
 const q = await import(join(dist, 'index.js'));
 const { parseRows } = await import(join(dist, 'rows.js'));
-const here = import.meta.dirname;
+const here = dirname(fileURLToPath(import.meta.url));
 const tmp = mkdtempSync(join(tmpdir(), 'quibbet-web-'));
 const engineProof = new Function(readFileSync(join(here, 'engine_proof.js'), 'utf8') + 'return engineProof;')();
 const ask = (args, input) => new Promise((done, fail) => {
