@@ -48,8 +48,9 @@ run: deps
 	  exit 1; }
 	@$(BUILD_DIR)/quibbet
 
+# The web tests need the browsers: `make test-web`.
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_DIR) && ctest -LE web --output-on-failure -j $(JOBS)
 
 $(BENCH_DIR)/CMakeCache.txt: $(BENCH_DIR)/cmake-flags
 	cmake --fresh -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -133,6 +134,38 @@ player-hashes: configure
 player-size: deps
 	tests/players/player_size.sh $(BUILD_DIR)/player-size
 # ---- end of the player
+
+# ---- The player on the web (web/): `make web` builds $(WEB_DIR), the npm
+# package and the page; `make npm-package` packs it as
+# web/quibbet-player-VERSION.tgz; `make web-serve` serves the page on
+# localhost; `make bench-web` times a render in WebAssembly under node beside
+# the native reference render. `make test-web` runs the web tests (ctest
+# label web): node, headless Chromium and Firefox ESR, and JavaScriptCore.
+WEB_DIR  ?= web/dist
+WEB_PORT ?= 8044
+.PHONY: web-deps web npm-package web-serve bench-web test-web
+
+# The browsers and the npm packages web/package-lock.json pins (npm ci).
+web-deps:
+	@scripts/install-deps web
+	@cd web && { [ node_modules/.package-lock.json -nt package-lock.json ] || npm ci --no-audit --no-fund; }
+
+web: web-deps
+	web/build.sh $(WEB_DIR)
+
+npm-package: web
+	cd $(WEB_DIR) && npm pack --pack-destination $(abspath web)
+
+web-serve: web
+	node web/serve.mjs $(WEB_DIR) $(WEB_PORT)
+
+bench-web: web $(BENCH_DIR)/CMakeCache.txt
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target quibbet_bench
+	node bench/web_bench.mjs $(BENCH_DIR)/bench/quibbet_bench $(WEB_DIR)
+
+test-web: web build
+	cd $(BUILD_DIR) && ctest -L web --output-on-failure
+# ---- end of the player on the web
 
 # ---- Other CPUs, built with cmake/<triple>.cmake and tested under qemu-user.
 # Each compares its renders and files with this machine's build, which is
