@@ -22,10 +22,11 @@ namespace {
 
 // The sound starts as soon as its first piece is rendered; the output reads
 // each further piece as it is done. The rest takes milliseconds, so it is
-// rendered right away: the start returns with the sound complete.
+// rendered right away: the start returns with the sound complete, for F7 to
+// save.
 void StartSound() {
   StartPlayback(sample_buffer, SoundBytesReady());
-  FinishSound(PlaybackReady);
+  while (RenderMore()) PlaybackReady(SoundBytesReady());
 }
 
 const Actions kProgramActions = {
@@ -33,11 +34,7 @@ const Actions kProgramActions = {
     .stop_playback = StopPlayback,
     .render_sound = BeginSound,
     .start_playback = StartSound,
-    .save_wave =
-        [] {
-          FinishSound();
-          SaveWave("out.wav", sample_buffer);
-        },
+    .save_wave = [] { SaveWave("out.wav", sample_buffer); },
     .save_param = [] { SaveParam("import.txt", patch); },
 };
 
