@@ -128,7 +128,7 @@ void ByteKeyReader::Read(std::vector<KeyEvent>& events, std::size_t room, int ti
     suspended = Decode(events, room, more.status != ByteRead::Status::Bytes);
   }
   if (!suspended && end_of_input_ && !end_sent_ && pending_.empty() && room > 0) {
-    events.push_back({.kind = KeyEvent::Kind::Key, .key = Key::Escape});
+    events.push_back({.kind = KeyEvent::Kind::Key, .key = kQuitKey});
     end_sent_ = true;
   }
 }

@@ -50,7 +50,7 @@ class ByteKeyReader {
   // and repeats. Bytes beyond that wait here undecoded and nothing more is read, so no key of a
   // long piped script is lost. A Suspend ends the read, and what was typed
   // after it is dropped, as a terminal drops it. The end of the input comes
-  // as one last Escape, after every key before it.
+  // as one last press of the key that quits, after every key before it.
   void Read(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms);
 
  private:

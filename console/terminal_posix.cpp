@@ -20,6 +20,7 @@
 
 #include "console/byte_key_reader.hpp"
 #include "console/escape_sequences.hpp"
+#include "console/key_table.hpp"
 
 // terminfo through ncurses' low-level layer only: nothing here initialises
 // curses or draws with it. term.h defines a macro for every capability name,
@@ -291,9 +292,10 @@ std::string Capability(const char* name) {
 void LoadTerminfo(int fd) {
   int error = 0;
   if (setupterm(nullptr, fd, &error) != 0) return;  // 0 is curses' OK
-  terminfo_keys.f5 = Capability("kf5");
-  terminfo_keys.f7 = Capability("kf7");
-  terminfo_keys.f8 = Capability("kf8");
+  for (std::size_t k = 0; k < kKeyCount; ++k) {
+    if (kKeyTable[k].terminfo != nullptr)
+      terminfo_keys.sequence[k] = Capability(kKeyTable[k].terminfo);
+  }
   const std::string clear = Capability("clear");
   if (!clear.empty() && clear.size() < sizeof state.clear) {
     std::memcpy(state.clear, clear.data(), clear.size());

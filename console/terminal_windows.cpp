@@ -21,21 +21,26 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "console/byte_key_reader.hpp"
 #include "console/console_records.hpp"
 #include "console/escape_sequences.hpp"
+#include "console/key_table.hpp"
 #include "console/terminal.hpp"
 
 namespace quibbet {
 namespace {
 
-// The translation of records is written without <windows.h>; its codes must
-// be the system's.
-static_assert(vk::kEscape == VK_ESCAPE && vk::kSpace == VK_SPACE);
-static_assert(vk::kF5 == VK_F5 && vk::kF7 == VK_F7 && vk::kF8 == VK_F8);
+// The translation of records and the key table are written without
+// <windows.h>; their codes must be the system's.
+constexpr std::uint16_t VirtualKey(std::string_view name) {
+  return RowOf(*KeyNamed(name)).virtual_key;
+}
+static_assert(VirtualKey("Escape") == VK_ESCAPE && VirtualKey("Space") == VK_SPACE);
+static_assert(VirtualKey("F5") == VK_F5 && VirtualKey("F7") == VK_F7 && VirtualKey("F8") == VK_F8);
 static_assert(vk::kRightAlt == RIGHT_ALT_PRESSED && vk::kLeftAlt == LEFT_ALT_PRESSED);
 static_assert(vk::kRightCtrl == RIGHT_CTRL_PRESSED && vk::kLeftCtrl == LEFT_CTRL_PRESSED);
 
@@ -233,8 +238,9 @@ ByteRead ReadScript(std::span<std::uint8_t> buffer, int timeout_ms) {
 // batch of records that means something to the program.
 void ReadConsoleKeys(std::vector<KeyEvent>& events, int timeout_ms) {
   if (console_ended) {
-    // The end of input comes as one last Escape, as from a script.
-    if (!end_sent) events.push_back({.kind = KeyEvent::Kind::Key, .key = Key::Escape});
+    // The end of input comes as one last press of the key that quits, as
+    // from a script.
+    if (!end_sent) events.push_back({.kind = KeyEvent::Kind::Key, .key = kQuitKey});
     end_sent = true;
     return;
   }
