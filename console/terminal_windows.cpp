@@ -217,7 +217,7 @@ DWORD WaitFor(HANDLE source, long long deadline) {
   return WaitForMultipleObjects(2, handles, FALSE, wait);
 }
 
-// The script's bytes, for its ByteKeyReader.
+// Waits up to timeout_ms (negative: without limit) for the script's bytes.
 ByteRead ReadScript(std::span<std::uint8_t> buffer, int timeout_ms) {
   const long long deadline = timeout_ms < 0 ? -1 : NowMs() + timeout_ms;
   for (;;) {
@@ -346,7 +346,7 @@ Terminal::Terminal() {
     state.modes_changed = true;
   } else {
     script.Start(state.in);
-    script_keys.emplace(ReadScript, TerminfoKeys{}, false);
+    script_keys.emplace(TerminfoKeys{}, false);
   }
 }
 
@@ -361,8 +361,13 @@ KeySource Terminal::DetectKeySource() {
 void Terminal::ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {
   if (state.input_is_console) {
     ReadConsoleKeys(events, timeout_ms);
-  } else {
-    script_keys->Read(events, room, timeout_ms);
+    return;
+  }
+  for (std::optional<int> wait = script_keys->Begin(events, room, timeout_ms); wait;) {
+    std::uint8_t bytes[1024];
+    const ByteRead read = ReadScript(bytes, *wait);
+    if (read.status == ByteRead::Status::Signal) return;
+    wait = script_keys->Take(read, std::span(bytes, read.bytes), events, room);
   }
 }
 
