@@ -38,7 +38,7 @@ bool Same(const Decoded& a, const Decoded& b) {
 TerminfoKeys Described(std::initializer_list<std::pair<const char*, std::string>> sequences) {
   TerminfoKeys keys;
   for (const auto& [name, sequence] : sequences)
-    keys.sequence[static_cast<std::size_t>(*quibbet::KeyNamed(name))] = sequence;
+    keys.sequence[static_cast<std::size_t>(quibbet::KeyNamed(name).value())] = sequence;
   return keys;
 }
 

@@ -29,7 +29,7 @@ ConsoleRecord Up(std::uint16_t code, std::uint32_t mods = 0) {
           .control_keys = mods};
 }
 // The virtual-key code of a key of the table.
-std::uint16_t Vk(const char* name) { return RowOf(*KeyNamed(name)).virtual_key; }
+std::uint16_t Vk(const char* name) { return RowOf(KeyNamed(name).value()).virtual_key; }
 
 const ConsoleRecord kFocusLost{.type = ConsoleRecord::Type::FocusLost};
 const ConsoleRecord kFocusGained{.type = ConsoleRecord::Type::FocusGained};

@@ -16,7 +16,7 @@ namespace {
 KeySet Held(const std::string& names) {
   KeySet down;
   std::istringstream words(names);
-  for (std::string name; words >> name;) down.set(static_cast<std::size_t>(*KeyNamed(name)));
+  for (std::string name; words >> name;) down.set(static_cast<std::size_t>(KeyNamed(name).value()));
   return down;
 }
 

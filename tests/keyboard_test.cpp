@@ -89,7 +89,7 @@ TEST(KeyboardWithReleases, TapsBetweenPassesActInOnePassAndKeysHeldTogetherInThe
 
 TEST(KeyboardWithReleases, OncePerPressKeyActsOnceAndHeldRepeatsAfterAHalfSecondTenTimesASecond) {
   KeySet once_per_press;
-  once_per_press.set(static_cast<std::size_t>(*KeyNamed("P")));
+  once_per_press.set(static_cast<std::size_t>(KeyNamed("P").value()));
   Keyboard kb(KeySource::ReleasingTerminal, once_per_press);
   EXPECT_TRUE(Play(kb, {{"P W", "P W"},
                         {"P+ W+", "W"},  // the terminal's repeats are not ours

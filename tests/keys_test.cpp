@@ -66,7 +66,7 @@ struct Case {
 TerminfoKeys Described(std::initializer_list<std::pair<const char*, const char*>> sequences) {
   TerminfoKeys keys;
   for (const auto& [name, sequence] : sequences)
-    keys.sequence[static_cast<std::size_t>(*KeyNamed(name))] = sequence;
+    keys.sequence[static_cast<std::size_t>(KeyNamed(name).value())] = sequence;
   return keys;
 }
 
