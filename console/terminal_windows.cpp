@@ -35,12 +35,31 @@ namespace quibbet {
 namespace {
 
 // The translation of records and the key table are written without
-// <windows.h>; their codes must be the system's.
-constexpr std::uint16_t VirtualKey(std::string_view name) {
-  return RowOf(*KeyNamed(name)).virtual_key;
+// <windows.h>; their codes must be the system's. Each row's code is checked
+// by the key's name: F1 to F24 follow VK_F1, and letters and digits are their
+// own (upper-case) ASCII codes.
+constexpr bool VirtualKeysAreTheSystems() {
+  for (const KeyRow& row : kKeyTable) {
+    const std::string_view name = row.name;
+    int code = -1;
+    if (name == "Escape") {
+      code = VK_ESCAPE;
+    } else if (name == "Space") {
+      code = VK_SPACE;
+    } else if (name.size() == 1 &&
+               ((name[0] >= '0' && name[0] <= '9') || (name[0] >= 'A' && name[0] <= 'Z'))) {
+      code = name[0];
+    } else if (name.size() >= 2 && name[0] == 'F') {
+      int n = 0;
+      for (const char c : name.substr(1)) n = n * 10 + (c - '0');
+      code = VK_F1 + n - 1;
+    }
+    if (row.virtual_key != code) return false;
+  }
+  return true;
 }
-static_assert(VirtualKey("Escape") == VK_ESCAPE && VirtualKey("Space") == VK_SPACE);
-static_assert(VirtualKey("F5") == VK_F5 && VirtualKey("F7") == VK_F7 && VirtualKey("F8") == VK_F8);
+static_assert(VirtualKeysAreTheSystems(),
+              "a key's virtual-key code in the key table is not the system's");
 static_assert(vk::kRightAlt == RIGHT_ALT_PRESSED && vk::kLeftAlt == LEFT_ALT_PRESSED);
 static_assert(vk::kRightCtrl == RIGHT_CTRL_PRESSED && vk::kLeftCtrl == LEFT_CTRL_PRESSED);
 
