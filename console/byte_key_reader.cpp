@@ -1,17 +1,9 @@
 #include "console/byte_key_reader.hpp"
 
-#include <chrono>
-#include <optional>
 #include <utility>
 
 namespace quibbet {
 namespace {
-
-long NowMs() {
-  using namespace std::chrono;
-  return static_cast<long>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 // What a decoded key or focus change means to the key state; nothing for the
 // rest (replies, focus gained, bytes that are no key).
@@ -32,24 +24,21 @@ bool TakesRoom(const KeyEvent& event) {
 
 }  // namespace
 
-ByteKeyReader::ByteKeyReader(ReadBytesFn read, TerminfoKeys function_keys, bool from_terminal)
-    : read_(read), function_keys_(std::move(function_keys)), from_terminal_(from_terminal) {
+ByteKeyReader::ByteKeyReader(TerminfoKeys function_keys, bool from_terminal)
+    : function_keys_(std::move(function_keys)), from_terminal_(from_terminal) {
   pending_.reserve(4 * kMaxSequenceBytes);
 }
 
-ByteRead ByteKeyReader::ReadMore(int timeout_ms) {
-  std::uint8_t bytes[1024];
-  static_assert(sizeof bytes >= kMaxSequenceBytes);
-  const ByteRead result = read_(std::span(bytes), timeout_ms);
-  if (result.status == ByteRead::Status::Bytes) {
-    pending_.insert(pending_.end(), bytes, bytes + result.bytes);
-  } else if (result.status == ByteRead::Status::EndOfInput) {
+void ByteKeyReader::Feed(const ByteRead& read, std::span<const std::uint8_t> bytes) {
+  if (read.status == ByteRead::Status::Bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+  } else if (read.status == ByteRead::Status::EndOfInput) {
     end_of_input_ = true;
   }
-  return result;
 }
 
-bool ByteKeyReader::Decode(std::vector<KeyEvent>& events, std::size_t& room, bool input_idle) {
+bool ByteKeyReader::DecodePending(std::vector<KeyEvent>& events, std::size_t& room,
+                                  bool input_idle) {
   std::size_t at = 0;
   bool suspended = false;
   while (at < pending_.size() && room > 0) {
@@ -76,61 +65,62 @@ bool ByteKeyReader::Decode(std::vector<KeyEvent>& events, std::size_t& room, boo
   return suspended;
 }
 
-bool ByteKeyReader::ReadQueryReplies(int timeout_ms) {
-  const long deadline = NowMs() + timeout_ms;
-  bool supported = false;
-  for (;;) {
-    // The answers come in order: a keyboard-flags reply, if any, before the
-    // device attributes, which every terminal sends.
-    std::size_t at = 0;
-    while (at < pending_.size()) {
-      const Decoded decoded = DecodeKey(std::span(pending_).subspan(at), function_keys_, false);
-      if (decoded.consumed == 0) break;
-      at += decoded.consumed;
-      if (decoded.kind == Decoded::Kind::KittyFlags) {
-        supported = true;
-      } else if (decoded.kind == Decoded::Kind::DeviceAttributes) {
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
-        return supported;
-      } else if (decoded.kind == Decoded::Kind::KeyEvent) {
-        early_.push_back(*ToEvent(decoded));
-      }
-    }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
-    const long left = deadline - NowMs();
-    if (left <= 0) return false;
-    const ByteRead result = ReadMore(static_cast<int>(left));
-    if (result.status == ByteRead::Status::EndOfInput ||
-        result.status == ByteRead::Status::Signal) {
-      return false;
+std::optional<bool> ByteKeyReader::QueryAnswer() {
+  // The answers come in order: a keyboard-flags reply, if any, before the
+  // device attributes.
+  std::size_t at = 0;
+  std::optional<bool> answer;
+  while (at < pending_.size() && !answer) {
+    const Decoded decoded = DecodeKey(std::span(pending_).subspan(at), function_keys_, false);
+    if (decoded.consumed == 0) break;
+    at += decoded.consumed;
+    if (decoded.kind == Decoded::Kind::KittyFlags) {
+      kitty_flags_seen_ = true;
+    } else if (decoded.kind == Decoded::Kind::DeviceAttributes) {
+      answer = kitty_flags_seen_;
+    } else if (decoded.kind == Decoded::Kind::KeyEvent) {
+      early_.push_back(*ToEvent(decoded));
     }
   }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  return answer;
 }
 
-void ByteKeyReader::Read(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {
+std::optional<int> ByteKeyReader::Begin(std::vector<KeyEvent>& events, std::size_t& room,
+                                        int timeout_ms) {
   for (const KeyEvent& event : early_) {
     events.push_back(event);
     if (TakesRoom(event) && room > 0) --room;
   }
   early_.clear();
+  waiting_for_rest_ = false;
+  // Bytes left from a full queue are decoded first, without waiting.
+  if (!end_of_input_ && room > 0) return pending_.empty() ? timeout_ms : 0;
+  return Decode(events, room, end_of_input_);
+}
 
-  if (!end_of_input_ && room > 0) {
-    // Bytes left from a full queue are decoded first, without waiting.
-    const ByteRead read = ReadMore(pending_.empty() ? timeout_ms : 0);
-    if (read.status == ByteRead::Status::Signal) return;
-  }
-  bool suspended = Decode(events, room, end_of_input_);
-  // An ESC or a sequence cut short: wait a moment for the rest of it. If
-  // nothing comes, it is a lone Escape, or junk to drop.
-  while (!suspended && !pending_.empty() && room > 0 && !end_of_input_) {
-    const ByteRead more = ReadMore(kEscapeTimeoutMs);
-    if (more.status == ByteRead::Status::Signal) return;
-    suspended = Decode(events, room, more.status != ByteRead::Status::Bytes);
+std::optional<int> ByteKeyReader::Take(const ByteRead& read, std::span<const std::uint8_t> bytes,
+                                       std::vector<KeyEvent>& events, std::size_t& room) {
+  Feed(read, bytes);
+  // Nothing more came within the escape timeout: a lone ESC is the Escape
+  // key, and a sequence cut short is junk to drop.
+  const bool idle = end_of_input_ || (waiting_for_rest_ && read.status != ByteRead::Status::Bytes);
+  return Decode(events, room, idle);
+}
+
+std::optional<int> ByteKeyReader::Decode(std::vector<KeyEvent>& events, std::size_t& room,
+                                         bool input_idle) {
+  const bool suspended = DecodePending(events, room, input_idle);
+  // An ESC or a sequence cut short: wait a moment for the rest of it.
+  if (!suspended && !pending_.empty() && room > 0 && !end_of_input_) {
+    waiting_for_rest_ = true;
+    return kEscapeTimeoutMs;
   }
   if (!suspended && end_of_input_ && !end_sent_ && pending_.empty() && room > 0) {
-    events.push_back({.kind = KeyEvent::Kind::Key, .key = Key::Escape});
+    events.push_back({.kind = KeyEvent::Kind::Key, .key = kQuitKey});
     end_sent_ = true;
   }
+  return std::nullopt;
 }
 
 }  // namespace quibbet

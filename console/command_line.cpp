@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "console/key_table.hpp"
 #include "console/program_state.hpp"
 #include "engine/fast_renderer.hpp"
 #include "files/param_load.hpp"
@@ -120,7 +121,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
 std::string VersionText() { return "quibbet " QUIBBET_VERSION "\n"; }
 
 std::string HelpText() {
-  return R"(Usage: quibbet [--tone N] [FILE]
+  static constexpr char kBefore[] = R"(Usage: quibbet [--tone N] [FILE]
    or: quibbet --render OUT.wav [--tone N] [FILE]
 
 Shapes one short, decaying tone from two oscillators and a pitch, plays it
@@ -137,23 +138,16 @@ Arguments:
   --version   show the version and exit
 
 Keys:
-  Space, F5   render and play the sound again
-  F7          save the last sound to out.wav
-  F8          save both oscillators to import.txt
-  1 / 2       select oscillator 0 / 1
-  A / S / D   waveform of the selected oscillator: saw / sine / square
-  Q / W       detune down / up by 0.001
-  E / R       FM (sine waveshaping depth) down / up by 0.1
-  T / Y       noise down / up by 0.01
-  O / P       pitch down / up by one semitone
-  Escape      quit (Ctrl-C too; Ctrl-Z suspends)
-
+)";
+  static constexpr char kAfter[] = R"(
 Files written, to the current directory, each replacing the last:
   out.wav     7.0 s of 44.1 kHz 16-bit stereo PCM
   import.txt  one row {type, detune, fm, noise }, per oscillator
 
 Exit status: 0, or 2 for a bad command line or FILE, or a failed --render.
 )";
+  // The keys' lines come from the key table.
+  return kBefore + KeysHelp() + kAfter;
 }
 
 std::optional<int> StartFromCommandLine(int argc, const char* const* argv, bool output_closed) {

@@ -1,50 +1,13 @@
 #include "console/console_records.hpp"
 
+#include "console/key_table.hpp"
+
 namespace quibbet {
 namespace {
 
 // The keys the program acts on, by virtual-key code.
 std::optional<Key> KeyFor(std::uint16_t code) {
-  switch (code) {
-    case vk::kEscape:
-      return Key::Escape;
-    case vk::kSpace:
-      return Key::Space;
-    case vk::kF5:
-      return Key::F5;
-    case vk::kF7:
-      return Key::F7;
-    case vk::kF8:
-      return Key::F8;
-    case 'O':
-      return Key::O;
-    case 'P':
-      return Key::P;
-    case '1':
-      return Key::One;
-    case '2':
-      return Key::Two;
-    case 'A':
-      return Key::A;
-    case 'S':
-      return Key::S;
-    case 'D':
-      return Key::D;
-    case 'Q':
-      return Key::Q;
-    case 'W':
-      return Key::W;
-    case 'E':
-      return Key::E;
-    case 'R':
-      return Key::R;
-    case 'T':
-      return Key::T;
-    case 'Y':
-      return Key::Y;
-    default:
-      return std::nullopt;
-  }
+  return FindKey([&](const KeyRow& row) { return row.virtual_key == code; });
 }
 
 // Keys whose presses and repeats are told apart: the program's own, and the
@@ -74,7 +37,7 @@ std::optional<KeyEvent> ConsoleKeyTranslator::Translate(const ConsoleRecord& rec
 
   const bool ctrl = (record.control_keys & (vk::kLeftCtrl | vk::kRightCtrl)) != 0;
   const bool alt = (record.control_keys & (vk::kLeftAlt | vk::kRightAlt)) != 0;
-  if (ctrl && record.virtual_key == 'C') return KeyEvent{.key = Key::Escape, .action = action};
+  if (ctrl && record.virtual_key == 'C') return KeyEvent{.key = kQuitKey, .action = action};
   if (ctrl && record.virtual_key == 'Z') {
     if (action != KeyAction::Press) return std::nullopt;
     return KeyEvent{.kind = KeyEvent::Kind::Suspend};

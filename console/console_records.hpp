@@ -2,7 +2,7 @@
 // kitty keyboard protocol carries on a terminal: a key-down, repeats while it
 // is held, a key-up, and focus changes. Pure and free of <windows.h>, so its
 // table tests run on every platform; terminal_windows.cpp checks that the
-// codes below are the system's.
+// codes below, and the key table's virtual-key codes, are the system's.
 #pragma once
 
 #include <bitset>
@@ -22,15 +22,10 @@ struct ConsoleRecord {
   std::uint32_t control_keys = 0;  // dwControlKeyState
 };
 
-// Virtual-key codes and control-key state bits, as winuser.h and wincon.h
-// define them.
+// Control-key state bits, as wincon.h defines them. The keys' own
+// virtual-key codes are in the key table; those of '0'..'9' and 'A'..'Z'
+// are their ASCII codes.
 namespace vk {
-inline constexpr std::uint16_t kEscape = 0x1B;
-inline constexpr std::uint16_t kSpace = 0x20;
-inline constexpr std::uint16_t kF5 = 0x74;
-inline constexpr std::uint16_t kF7 = 0x76;
-inline constexpr std::uint16_t kF8 = 0x77;
-// '0'..'9' and 'A'..'Z' are their own ASCII codes.
 inline constexpr std::uint32_t kRightAlt = 0x0001;
 inline constexpr std::uint32_t kLeftAlt = 0x0002;
 inline constexpr std::uint32_t kRightCtrl = 0x0004;
@@ -40,7 +35,7 @@ inline constexpr std::uint32_t kLeftCtrl = 0x0008;
 // Turns records into events, as a terminal with releases reports them.
 // Modifiers as there: Shift leaves a key as it is; a press or repeat with Alt
 // or Ctrl is some other shortcut and is ignored, but releases always count.
-// Ctrl-C is Escape in every action; Ctrl-Z pressed is Suspend.
+// Ctrl-C is the key that quits, in every action; Ctrl-Z pressed is Suspend.
 class ConsoleKeyTranslator {
  public:
   std::optional<KeyEvent> Translate(const ConsoleRecord& record);

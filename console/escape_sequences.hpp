@@ -46,19 +46,7 @@ inline constexpr std::uint8_t kKittyKeyFinal = 'u';
 inline constexpr std::uint8_t kFunctionKeyFinal = '~';
 // rxvt ends its shifted function keys with '$' instead of '~'.
 inline constexpr std::uint8_t kRxvtShiftedFinal = '$';
-// The function key numbers of CSI <number> ~: xterm, VTE, Konsole, tmux,
-// screen and the kitty protocol all agree on them.
-inline constexpr std::uint32_t kF5Number = 15;
-inline constexpr std::uint32_t kF7Number = 18;
-inline constexpr std::uint32_t kF8Number = 19;
-// The Linux console sends F1 to F5 as ESC [ [ <letter>; F5 is 'E'.
-inline constexpr std::uint8_t kLinuxConsoleF5Letter = 'E';
-
-// The whole sequences F5, F7 and F8 send on xterm and on the Linux console,
-// as their terminfo entries name them.
-inline constexpr char kXtermF5[] = "\x1b[15~";
-inline constexpr char kXtermF7[] = "\x1b[18~";
-inline constexpr char kXtermF8[] = "\x1b[19~";
-inline constexpr char kLinuxConsoleF5[] = "\x1b[[E";
+// Each key's own forms (its CSI <number> ~, the Linux console's letter) are
+// in the key table, console/key_table.hpp.
 
 }  // namespace quibbet::esc

@@ -2,34 +2,13 @@
 // these to the main loop, which keeps the held-key state from them.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace quibbet {
 
-// The keys the program acts on, in the order the key table tests them.
-enum class Key : std::uint8_t {
-  Escape,
-  F5,
-  Space,
-  F7,
-  F8,
-  O,
-  P,
-  One,
-  Two,
-  A,
-  S,
-  D,
-  Q,
-  W,
-  E,
-  R,
-  T,
-  Y,
-  Count
-};
-inline constexpr std::size_t kKeyCount = static_cast<std::size_t>(Key::Count);
+// A key the program acts on: the number of its row in the key table
+// (console/key_table.hpp), which says everything else about it.
+enum class Key : std::uint8_t {};
 
 // Only sources that report releases (kitty terminals, the Windows console)
 // send repeats and releases.
@@ -42,7 +21,7 @@ struct KeyEvent {
     Suspend,    // Ctrl-Z on a terminal; always the last event of a read
   };
   Kind kind = Kind::Key;
-  Key key = Key::Escape;
+  Key key{};
   KeyAction action = KeyAction::Press;
   // The key came in a form that has no release to follow it: a plain
   // character (typed on a terminal without releases, or text pasted into one

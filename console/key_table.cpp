@@ -1,34 +1,45 @@
 #include "console/key_table.hpp"
 
-#include "console/program_state.hpp"
+#include <algorithm>
 
 namespace quibbet {
 namespace {
+
+// A new row that breaks what the readers of the table rely on fails the build
+// here rather than misbehaving at a key press.
+constexpr bool SameText(char a, char b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a != 0 && lower(a) == lower(b);
+}
+
+constexpr bool WellFormed() {
+  for (std::size_t k = 0; k < kKeyCount; ++k) {
+    const KeyRow& row = kKeyTable[k];
+    // A letter's text is lower case: the decoder folds what terminals send to it.
+    if (row.text >= 'A' && row.text <= 'Z') return false;
+    bool first_of_line = true;
+    for (std::size_t j = 0; j < k; ++j) {
+      const KeyRow& before = kKeyTable[j];
+      // Each form names one key.
+      if (std::string_view(before.name) == row.name || SameText(before.text, row.text) ||
+          (row.tilde != 0 && before.tilde == row.tilde) ||
+          (row.linux_console != 0 && before.linux_console == row.linux_console) ||
+          before.virtual_key == row.virtual_key) {
+        return false;
+      }
+      if (before.help_line == row.help_line) first_of_line = false;
+    }
+    // Every key is in the help, and each of its lines has one text.
+    if (row.help_line == 0 || first_of_line != (row.help != nullptr)) return false;
+  }
+  return true;
+}
+static_assert(WellFormed(), "the key table has a row that clashes with another or lacks its help");
 
 // The parameter steps, as double constants (the sums are done in double).
 constexpr double kDetuneStep = 0.001;
 constexpr double kFmStep = 0.1;
 constexpr double kNoiseStep = 0.01;
-
-bool Down(const KeysDown& down, Key key) { return down.test(static_cast<std::size_t>(key)); }
-
-struct OscEdit {
-  Key key;
-  void (*apply)(Osc& osc);
-};
-
-// Rows 10 to 18 of the key table, in their order.
-constexpr OscEdit kOscEdits[] = {
-    {Key::A, [](Osc& o) { o.type = SAW; }},
-    {Key::S, [](Osc& o) { o.type = SIN; }},
-    {Key::D, [](Osc& o) { o.type = SQR; }},
-    {Key::Q, [](Osc& o) { o.detune = Step(o.detune, -kDetuneStep); }},
-    {Key::W, [](Osc& o) { o.detune = Step(o.detune, kDetuneStep); }},
-    {Key::E, [](Osc& o) { o.fm = Step(o.fm, -kFmStep); }},
-    {Key::R, [](Osc& o) { o.fm = Step(o.fm, kFmStep); }},
-    {Key::T, [](Osc& o) { o.noise = Step(o.noise, -kNoiseStep); }},
-    {Key::Y, [](Osc& o) { o.noise = Step(o.noise, kNoiseStep); }},
-};
 
 // Any 32-bit tone is valid; stepping past either end wraps rather than
 // overflowing, which would be undefined behaviour.
@@ -37,66 +48,144 @@ std::int32_t StepTone(std::int32_t tone, std::int32_t by) {
                                    static_cast<std::uint32_t>(by));
 }
 
+// Whether a key held before `k` in the table has the same action, which it
+// then did for both.
+bool ActionTaken(const KeySet& down, std::size_t k) {
+  for (std::size_t j = 0; j < k; ++j)
+    if (down.test(j) && kKeyTable[j].action == kKeyTable[k].action) return true;
+  return false;
+}
+
 }  // namespace
+
+std::string KeysHelp() {
+  std::uint8_t last_line = 0;
+  for (const KeyRow& row : kKeyTable) last_line = std::max(last_line, row.help_line);
+  std::string out;
+  for (std::uint8_t line = 1; line <= last_line; ++line) {
+    std::string keys;
+    const KeyRow* first = nullptr;
+    for (const KeyRow& row : kKeyTable) {
+      if (row.help_line != line) continue;
+      if (first == nullptr) {
+        first = &row;
+      } else {
+        // Keys that do the same are alternatives; others name one value each
+        // of the text's "down / up".
+        keys += row.action == first->action ? ", " : " / ";
+      }
+      keys += row.name;
+    }
+    if (first == nullptr) continue;
+    out += "  " + keys + std::string(keys.size() < 10 ? 12 - keys.size() : 2, ' ') + first->help +
+           "\n";
+  }
+  return out;
+}
+
+bool IsEdit(Action action) {
+  switch (action) {
+    case Action::Quit:
+    case Action::Replay:
+    case Action::SaveWave:
+    case Action::SaveParam:
+      return false;
+    case Action::PitchDown:
+    case Action::PitchUp:
+    case Action::SelectOsc0:
+    case Action::SelectOsc1:
+    case Action::Saw:
+    case Action::Sine:
+    case Action::Square:
+    case Action::DetuneDown:
+    case Action::DetuneUp:
+    case Action::FmDown:
+    case Action::FmUp:
+    case Action::NoiseDown:
+    case Action::NoiseUp:
+      return true;
+  }
+  return false;
+}
+
+Pass RunPass(const KeySet& down, std::int32_t selected_osc) {
+  // The oscillator edits act on the oscillator selected when the pass began,
+  // even if 1 or 2 changes the selection in this same pass.
+  const auto osc = static_cast<std::uint8_t>(selected_osc == 1 ? 1 : 0);
+  Pass pass;
+  bool edited = false;
+  for (std::size_t k = 0; k < kKeyCount; ++k) {
+    if (!down.test(k) || ActionTaken(down, k)) continue;
+    const Action action = kKeyTable[k].action;
+    if (action == Action::Quit) {
+      Pass quit;
+      quit.Add({.kind = Command::Kind::Act, .action = action});
+      return quit;
+    }
+    pass.Add({.kind = Command::Kind::Draw});
+    pass.Add({.kind = Command::Kind::Act, .action = action, .osc = osc});
+    edited = edited || IsEdit(action);
+  }
+  // The screen is the only display: after an edit it must show the values the
+  // next render will use, not those from before the last change. A pass that
+  // only replays or saves keeps its "Tone" or error line below the screen.
+  if (edited) pass.Add({.kind = Command::Kind::Draw});
+  return pass;
+}
 
 float Step(float value, double step) {
   // The one rounding of an edit: the double sum back to the float field.
   return static_cast<float>(static_cast<double>(value) + step);
 }
 
-PassResult RunPass(const KeysDown& down, const Actions& actions) {
-  if (Down(down, Key::Escape)) return PassResult::Exit;
-  // F5 and Space are one test: both held give one replay, not two.
-  if (Down(down, Key::F5) || Down(down, Key::Space)) {
-    actions.draw_screen();
-    actions.stop_playback();
-    actions.render_sound();
-    actions.start_playback();
+void Edit(const Command& command, Patch& patch, std::int32_t& selected_osc) {
+  Osc& osc = patch.osc[command.osc];
+  switch (command.action) {
+    case Action::PitchDown:
+      patch.tone = StepTone(patch.tone, -1);
+      return;
+    case Action::PitchUp:
+      patch.tone = StepTone(patch.tone, +1);
+      return;
+    case Action::SelectOsc0:
+      selected_osc = 0;
+      return;
+    case Action::SelectOsc1:
+      selected_osc = 1;
+      return;
+    case Action::Saw:
+      osc.type = SAW;
+      return;
+    case Action::Sine:
+      osc.type = SIN;
+      return;
+    case Action::Square:
+      osc.type = SQR;
+      return;
+    case Action::DetuneDown:
+      osc.detune = Step(osc.detune, -kDetuneStep);
+      return;
+    case Action::DetuneUp:
+      osc.detune = Step(osc.detune, kDetuneStep);
+      return;
+    case Action::FmDown:
+      osc.fm = Step(osc.fm, -kFmStep);
+      return;
+    case Action::FmUp:
+      osc.fm = Step(osc.fm, kFmStep);
+      return;
+    case Action::NoiseDown:
+      osc.noise = Step(osc.noise, -kNoiseStep);
+      return;
+    case Action::NoiseUp:
+      osc.noise = Step(osc.noise, kNoiseStep);
+      return;
+    case Action::Quit:  // not edits: the program does these
+    case Action::Replay:
+    case Action::SaveWave:
+    case Action::SaveParam:
+      return;
   }
-  if (Down(down, Key::F7)) {
-    actions.draw_screen();
-    actions.save_wave();
-  }
-  if (Down(down, Key::F8)) {
-    actions.draw_screen();
-    actions.save_param();
-  }
-  // The oscillator edits below act on the oscillator selected when the pass
-  // began, even if 1 or 2 changes the selection in this same pass.
-  Osc& osc = patch.osc[selected_osc == 1 ? 1 : 0];
-  bool edited = false;
-  // Every edit, like every action, draws the screen before its change.
-  const auto before_edit = [&] {
-    actions.draw_screen();
-    edited = true;
-  };
-  if (Down(down, Key::O)) {
-    before_edit();
-    patch.tone = StepTone(patch.tone, -1);
-  }
-  if (Down(down, Key::P)) {
-    before_edit();
-    patch.tone = StepTone(patch.tone, +1);
-  }
-  if (Down(down, Key::One)) {
-    before_edit();
-    selected_osc = 0;
-  }
-  if (Down(down, Key::Two)) {
-    before_edit();
-    selected_osc = 1;
-  }
-  for (const OscEdit& edit : kOscEdits) {
-    if (Down(down, edit.key)) {
-      before_edit();
-      edit.apply(osc);
-    }
-  }
-  // The screen is the only display: after an edit it must show the values the
-  // next render will use, not those from before the last change. A pass that
-  // only replays or saves keeps its "Tone" or error line below the screen.
-  if (edited) actions.draw_screen();
-  return PassResult::Continue;
 }
 
 }  // namespace quibbet

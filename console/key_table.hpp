@@ -1,38 +1,196 @@
-// One pass of the main loop: the key table, acting on the global patch.
+// The key table: one row per key the program acts on, with every form in
+// which the key reaches the program, what it does, how often a held key does
+// it, and how --help names it. Everything that knows a key reads it here: the
+// terminal decoder (keys.cpp) and the terminal's terminfo look-up, the
+// Windows console's records (console_records.cpp), the held-key state
+// (keyboard.cpp), the pass below and the help. A new key is a row here, plus
+// its action where actions are done (Edit in key_table.cpp, or main.cpp for
+// those that reach outside the patch), plus its line in the README.
+//
+// The status screen's legend is not made from this table: it is the screen's
+// own fixed text (screen.cpp), which names some keys and not others.
 #pragma once
 
+#include <array>
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
 
-#include "console/keys.hpp"
+#include "console/key_event.hpp"
+#include "engine/patch.hpp"
 
 namespace quibbet {
+
+// What a key does.
+enum class Action : std::uint8_t {
+  Quit,       // leave the loop at once: nothing else of the pass happens
+  Replay,     // stop the sound, render the patch afresh and play it
+  SaveWave,   // write the last sound to out.wav
+  SaveParam,  // write both oscillators to import.txt
+  // Edits: they change the patch or the selection and nothing else.
+  PitchDown,
+  PitchUp,
+  SelectOsc0,
+  SelectOsc1,
+  Saw,  // the waveform of the selected oscillator
+  Sine,
+  Square,
+  DetuneDown,
+  DetuneUp,
+  FmDown,
+  FmUp,
+  NoiseDown,
+  NoiseUp,
+};
+
+// How often a key acts while it is held down.
+enum class Repeat : std::uint8_t {
+  EveryPass,     // on every pass of the loop, for as long as it is held
+  OncePerPress,  // once per press; held past kRepeatDelayMs, again every kRepeatIntervalMs
+};
+
+// A once-per-press key held down repeats as a keyboard's own repeat does.
+inline constexpr int kRepeatDelayMs = 500;
+inline constexpr int kRepeatIntervalMs = 100;
+
+struct KeyRow {
+  const char* name;  // as --help and the tests spell it
+  // The forms in which terminals send the key; 0 or nullptr where it has none.
+  //  text: the character it types, a letter in either case. The kitty
+  //    keyboard protocol reports the key by this same code point.
+  //  tilde: the number of its `CSI <number> ~`, on which xterm, VTE,
+  //    Konsole, tmux, screen and the kitty protocol all agree.
+  //  linux_console: the letter of the Linux console's `ESC [ [ <letter>`.
+  //  terminfo: the capability that names its sequence in the terminal's
+  //    description, for the terminals that send something else.
+  char text;
+  std::uint8_t tilde;
+  char linux_console;
+  const char* terminfo;
+  std::uint16_t virtual_key;  // the Windows virtual-key code of console input records
+  Action action;
+  Repeat repeat;
+  // The key's line in --help's list of keys, counted from 1: keys with the
+  // same number share a line, whose text the first of them in this table holds.
+  std::uint8_t help_line;
+  const char* help;
+};
+
+// The rows in the order in which a pass tests the keys, so that keys held
+// together act in this order. Two keys with the same action are one test:
+// held together, they act once, where the first of them stands.
+// clang-format off
+inline constexpr KeyRow kKeyTable[] = {
+    // name    text    tilde linux terminfo vk    action              repeat
+    //         help line and text
+    {"Escape", '\x1b', 0,  0,   nullptr, 0x1B, Action::Quit,       Repeat::EveryPass,
+               10, "quit (Ctrl-C too; Ctrl-Z suspends)"},
+    {"Space",  ' ',    0,  0,   nullptr, 0x20, Action::Replay,     Repeat::EveryPass,
+               1, "render and play the sound again"},
+    {"F5",     0,      15, 'E', "kf5",   0x74, Action::Replay,     Repeat::EveryPass,
+               1, nullptr},
+    {"F7",     0,      18, 0,   "kf7",   0x76, Action::SaveWave,   Repeat::EveryPass,
+               2, "save the last sound to out.wav"},
+    {"F8",     0,      19, 0,   "kf8",   0x77, Action::SaveParam,  Repeat::EveryPass,
+               3, "save both oscillators to import.txt"},
+    {"O",      'o',    0,  0,   nullptr, 'O',  Action::PitchDown,  Repeat::EveryPass,
+               9, "pitch down / up by one semitone"},
+    {"P",      'p',    0,  0,   nullptr, 'P',  Action::PitchUp,    Repeat::EveryPass,
+               9, nullptr},
+    {"1",      '1',    0,  0,   nullptr, '1',  Action::SelectOsc0, Repeat::EveryPass,
+               4, "select oscillator 0 / 1"},
+    {"2",      '2',    0,  0,   nullptr, '2',  Action::SelectOsc1, Repeat::EveryPass,
+               4, nullptr},
+    {"A",      'a',    0,  0,   nullptr, 'A',  Action::Saw,        Repeat::EveryPass,
+               5, "waveform of the selected oscillator: saw / sine / square"},
+    {"S",      's',    0,  0,   nullptr, 'S',  Action::Sine,       Repeat::EveryPass,
+               5, nullptr},
+    {"D",      'd',    0,  0,   nullptr, 'D',  Action::Square,     Repeat::EveryPass,
+               5, nullptr},
+    {"Q",      'q',    0,  0,   nullptr, 'Q',  Action::DetuneDown, Repeat::EveryPass,
+               6, "detune down / up by 0.001"},
+    {"W",      'w',    0,  0,   nullptr, 'W',  Action::DetuneUp,   Repeat::EveryPass,
+               6, nullptr},
+    {"E",      'e',    0,  0,   nullptr, 'E',  Action::FmDown,     Repeat::EveryPass,
+               7, "FM (sine waveshaping depth) down / up by 0.1"},
+    {"R",      'r',    0,  0,   nullptr, 'R',  Action::FmUp,       Repeat::EveryPass,
+               7, nullptr},
+    {"T",      't',    0,  0,   nullptr, 'T',  Action::NoiseDown,  Repeat::EveryPass,
+               8, "noise down / up by 0.01"},
+    {"Y",      'y',    0,  0,   nullptr, 'Y',  Action::NoiseUp,    Repeat::EveryPass,
+               8, nullptr},
+};
+// clang-format on
+inline constexpr std::size_t kKeyCount = std::size(kKeyTable);
+
+// One bit per key, by row.
+using KeySet = std::bitset<kKeyCount>;
+
+constexpr const KeyRow& RowOf(Key key) { return kKeyTable[static_cast<std::size_t>(key)]; }
+
+// The first key, in table order, whose row passes `test`.
+template <typename Test>
+constexpr std::optional<Key> FindKey(Test test) {
+  for (std::size_t k = 0; k < kKeyCount; ++k)
+    if (test(kKeyTable[k])) return static_cast<Key>(k);
+  return std::nullopt;
+}
+
+constexpr std::optional<Key> KeyNamed(std::string_view name) {
+  return FindKey([&](const KeyRow& row) { return name == row.name; });
+}
+
+// The key that quits: Ctrl-C and the end of a key script stand for it.
+inline constexpr Key kQuitKey =
+    *FindKey([](const KeyRow& row) { return row.action == Action::Quit; });
+
+// The lines of --help that list the keys: two spaces, the keys, their text.
+std::string KeysHelp();
+
+// ---- One pass of the main loop
 
 // The pause at the end of every pass.
 inline constexpr int kPassPauseMs = 16;
 
-// The keys that count as held down in this pass.
-using KeysDown = std::bitset<kKeyCount>;
-
-// What the keys do besides editing the patch. The program passes the real
-// screen, playback and file operations; tests pass recorders.
-struct Actions {
-  void (*draw_screen)();
-  void (*stop_playback)();
-  void (*render_sound)();
-  void (*start_playback)();
-  void (*save_wave)();
-  void (*save_param)();
+// One thing a pass asks the program to do.
+struct Command {
+  enum class Kind : std::uint8_t { Draw, Act };
+  Kind kind = Kind::Draw;
+  Action action = Action::Quit;  // for Act
+  // For an oscillator's edit: the oscillator, the one selected when the pass began.
+  std::uint8_t osc = 0;
+  bool operator==(const Command&) const = default;
 };
 
-enum class PassResult : std::uint8_t { Continue, Exit };
+// What one pass asks for, in the order it is to be done: at most a draw and
+// an action per key, and one draw more.
+class Pass {
+ public:
+  const Command* begin() const { return commands_.data(); }
+  const Command* end() const { return commands_.data() + size_; }
+  void Add(const Command& command) { commands_[size_++] = command; }
 
-// Tests the keys in table order and performs every held key's action; each
-// action except leaving draws the screen first and only then makes its
-// change. A pass that edited the patch or the selection draws the screen once
-// more at its end, so what is shown is what the next render uses. Escape ends
-// the loop before anything else of the pass runs.
-PassResult RunPass(const KeysDown& down, const Actions& actions);
+ private:
+  std::array<Command, 2 * kKeyCount + 1> commands_{};
+  std::size_t size_ = 0;
+};
+
+// Whether an action is an edit (Edit below does it) rather than one that
+// reaches outside the patch.
+bool IsEdit(Action action);
+
+// The commands of one pass with the keys `down`, tested in table order, while
+// `selected_osc` is selected. Every action except quitting is preceded by a
+// draw, so the screen shows the values from before its change; a pass that
+// edited draws once more at its end. Quitting is the pass's only command.
+Pass RunPass(const KeySet& down, std::int32_t selected_osc);
+
+// Does an edit: an Act command whose action IsEdit.
+void Edit(const Command& command, Patch& patch, std::int32_t& selected_osc);
 
 // A parameter step done in double precision: the field is widened, the step
 // added, and the sum rounded back to single precision.

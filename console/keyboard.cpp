@@ -9,7 +9,7 @@ namespace {
 
 std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
 
-// A replay (F5 and Space alike) or a save costs far more than a pass: it
+// A replay (by any of its keys) or a save costs far more than a pass: it
 // renders seven seconds of sound or writes a file. A terminal's auto-repeat,
 // 25 to 40 events a second, can then outrun the loop, and a held key would go
 // on acting long after it was let go, with Escape waiting behind. Doing such
@@ -18,14 +18,16 @@ std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
 // them waiting in the queue acts once. Edits, selections and the order of
 // different actions are never touched.
 bool SameSlowAction(Key a, Key b) {
-  const auto replay = [](Key k) { return k == Key::F5 || k == Key::Space; };
-  if (replay(a)) return replay(b);
-  return (a == Key::F7 || a == Key::F8) && a == b;
+  const Action action = RowOf(a).action;
+  const bool slow =
+      action == Action::Replay || action == Action::SaveWave || action == Action::SaveParam;
+  return slow && RowOf(b).action == action;
 }
 
 }  // namespace
 
-Keyboard::Keyboard(KeySource source) : source_(source) {}
+Keyboard::Keyboard(KeySource source, const KeySet& once_per_press)
+    : source_(source), once_per_press_(once_per_press) {}
 
 bool Keyboard::reports_releases() const { return source_ == KeySource::ReleasingTerminal; }
 
@@ -51,6 +53,10 @@ void Keyboard::Feed(const KeyEvent& event) {
     }
     // A pressed key counts in the next pass even if it is released before
     // then. A plain character has no release to come, so it is only a tap.
+    // A once-per-press key repeats on its own clock, not the terminal's: only
+    // a repeat of a key not known to be down (pressed with a shortcut's
+    // modifier, which is then let go) is its press.
+    if (event.action == KeyAction::Repeat && once_per_press_.test(k) && held_.test(k)) return;
     tapped_.set(k);
     if (!event.one_shot) held_.set(k);
     return;
@@ -69,9 +75,20 @@ Key Keyboard::PopQueued() {
   return key;
 }
 
-void Keyboard::BeginPass() {
+void Keyboard::BeginPass(long long now_ms) {
   if (reports_releases()) {
-    down_ = held_ | tapped_;
+    down_ = (held_ | tapped_) & ~once_per_press_;
+    for (std::size_t k = 0; k < kKeyCount; ++k) {
+      if (!once_per_press_.test(k)) continue;
+      if (tapped_.test(k)) {
+        next_repeat_ms_[k] = now_ms + kRepeatDelayMs;
+      } else if (!held_.test(k) || now_ms < next_repeat_ms_[k]) {
+        continue;
+      } else {
+        next_repeat_ms_[k] = now_ms + kRepeatIntervalMs;
+      }
+      down_.set(k);
+    }
     tapped_.reset();
     return;
   }
@@ -83,8 +100,6 @@ void Keyboard::BeginPass() {
   if (source_ != KeySource::LegacyTerminal) return;
   while (queue_size_ > 0 && SameSlowAction(key, queue_[queue_head_])) PopQueued();
 }
-
-bool Keyboard::KeyDown(Key key) const { return Index(key) < kKeyCount && down_.test(Index(key)); }
 
 // Taps already seen still act once: the key did go down. Only the held state,
 // whose releases may now never arrive, is forgotten.

@@ -6,11 +6,9 @@
 #include "console/escape_sequences.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <utility>
 
 namespace quibbet {
 namespace {
@@ -21,45 +19,6 @@ using esc::kEsc;
 constexpr std::uint8_t kCtrlC = 0x03;
 constexpr std::uint8_t kCtrlZ = 0x1A;
 
-// Keys typed as one character, by their lower-case character. The kitty
-// protocol names the same keys by the same codepoints.
-struct CharKey {
-  char ch;
-  Key key;
-};
-constexpr std::array<CharKey, 15> kCharKeys = {{
-    {'o', Key::O},
-    {'p', Key::P},
-    {'1', Key::One},
-    {'2', Key::Two},
-    {'a', Key::A},
-    {'s', Key::S},
-    {'d', Key::D},
-    {'q', Key::Q},
-    {'w', Key::W},
-    {'e', Key::E},
-    {'r', Key::R},
-    {'t', Key::T},
-    {'y', Key::Y},
-    {' ', Key::Space},
-    {'\x1b', Key::Escape},
-}};
-
-// Function keys as `CSI <number> ~`.
-struct NumberKey {
-  std::uint32_t number;
-  Key key;
-};
-constexpr std::array<NumberKey, 3> kTildeKeys = {
-    {{esc::kF5Number, Key::F5}, {esc::kF7Number, Key::F7}, {esc::kF8Number, Key::F8}}};
-
-// The Linux console's `ESC [ [ <letter>` for F1..F5.
-struct LetterKey {
-  std::uint8_t letter;
-  Key key;
-};
-constexpr std::array<LetterKey, 1> kLinuxConsoleKeys = {{{esc::kLinuxConsoleF5Letter, Key::F5}}};
-
 // Kitty modifier bits, sent as 1 + the sum of the held modifiers.
 constexpr std::uint32_t kModShift = 1, kModAlt = 2, kModCtrl = 4, kModSuper = 8, kModHyper = 16,
                         kModMeta = 32;
@@ -67,11 +26,12 @@ constexpr std::uint32_t kModShift = 1, kModAlt = 2, kModCtrl = 4, kModSuper = 8,
 constexpr std::uint32_t kShortcutMods = kModAlt | kModCtrl | kModSuper | kModHyper | kModMeta;
 static_assert((kShortcutMods & kModShift) == 0);
 
+// Keys typed as one character, by their character in either case. The kitty
+// protocol names the same keys by the same code points.
 std::optional<Key> CharToKey(std::uint32_t ch) {
   if (ch >= 'A' && ch <= 'Z') ch += 'a' - 'A';
-  for (const CharKey& k : kCharKeys)
-    if (static_cast<std::uint8_t>(k.ch) == ch) return k.key;
-  return std::nullopt;
+  if (ch == 0) return std::nullopt;  // the rows without a character
+  return FindKey([&](const KeyRow& row) { return static_cast<std::uint8_t>(row.text) == ch; });
 }
 
 Decoded Ignore(std::size_t consumed) {
@@ -101,7 +61,7 @@ Decoded Other(Decoded::Kind kind, std::size_t consumed) {
 
 // A byte on its own: a typed character or a control byte.
 Decoded DecodeByte(std::uint8_t byte, std::size_t consumed) {
-  if (byte == kCtrlC) return Event(Key::Escape, KeyAction::Press, consumed, true);
+  if (byte == kCtrlC) return Event(kQuitKey, KeyAction::Press, consumed, true);
   if (byte == kCtrlZ) return Other(Decoded::Kind::Suspend, consumed);
   if (byte == kEsc) return Ignore(consumed);  // only a lone ESC is the key
   if (const auto key = CharToKey(byte)) return Event(*key, KeyAction::Press, consumed, true);
@@ -207,10 +167,10 @@ std::optional<Key> KittyCodeToKey(std::uint32_t code) {
   return CharToKey(code);
 }
 
+// Function keys as `CSI <number> ~`.
 std::optional<Key> TildeNumberToKey(std::uint32_t number) {
-  for (const NumberKey& k : kTildeKeys)
-    if (k.number == number) return k.key;
-  return std::nullopt;
+  if (number == 0) return std::nullopt;
+  return FindKey([&](const KeyRow& row) { return row.tilde == number; });
 }
 
 // A complete `ESC [ <params> <intermediates> <final>`.
@@ -240,7 +200,7 @@ Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
       if (!m) return Ignore(n);
       const std::uint32_t code = p->v[0][0];
       if (m->mods & kModCtrl) {
-        if (code == 'c' || code == 'C') return Event(Key::Escape, m->action, n, false);
+        if (code == 'c' || code == 'C') return Event(kQuitKey, m->action, n, false);
         if (code == 'z' || code == 'Z') {
           return m->action == KeyAction::Press ? Other(Decoded::Kind::Suspend, n) : Ignore(n);
         }
@@ -260,8 +220,8 @@ Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
   }
 }
 
-// What the terminal's description says F5, F7 and F8 send. Only sequences
-// that start with ESC are trusted: anything else would steal plain bytes.
+// What the terminal's description says its keys send. Only sequences that
+// start with ESC are trusted: anything else would steal plain bytes.
 // Terminals that report releases use the kitty forms instead, so a key
 // found here has no release to follow.
 struct TerminfoMatch {
@@ -270,20 +230,19 @@ struct TerminfoMatch {
 };
 
 TerminfoMatch MatchTerminfo(Bytes bytes, const TerminfoKeys& keys) {
-  const std::array<std::pair<const std::string*, Key>, 3> table = {
-      {{&keys.f5, Key::F5}, {&keys.f7, Key::F7}, {&keys.f8, Key::F8}}};
   TerminfoMatch result;
-  for (const auto& [seq, key] : table) {
-    if (seq->size() < 2 || seq->size() > kMaxSequenceBytes ||
-        static_cast<std::uint8_t>((*seq)[0]) != kEsc)
+  for (std::size_t k = 0; k < kKeyCount; ++k) {
+    const std::string& seq = keys.sequence[k];
+    if (seq.size() < 2 || seq.size() > kMaxSequenceBytes ||
+        static_cast<std::uint8_t>(seq[0]) != kEsc)
       continue;
-    const std::size_t common = std::min(seq->size(), bytes.size());
+    const std::size_t common = std::min(seq.size(), bytes.size());
     bool same = true;
     for (std::size_t i = 0; i < common && same; ++i)
-      same = static_cast<std::uint8_t>((*seq)[i]) == bytes[i];
+      same = static_cast<std::uint8_t>(seq[i]) == bytes[i];
     if (!same) continue;
-    if (bytes.size() >= seq->size()) {
-      result.match = Event(key, KeyAction::Press, seq->size(), true);
+    if (bytes.size() >= seq.size()) {
+      result.match = Event(static_cast<Key>(k), KeyAction::Press, seq.size(), true);
       return result;
     }
     result.partial = true;
@@ -303,9 +262,10 @@ Decoded DecodeCsi(Bytes bytes, bool input_idle) {
   if (bytes.size() >= 3 && bytes[2] == esc::kCsi) {
     if (bytes.size() == 3) return Truncated(bytes, input_idle);
     if (!IsFinal(bytes[3])) return Ignore(3);
-    for (const LetterKey& k : kLinuxConsoleKeys)
-      if (k.letter == bytes[3]) return Event(k.key, KeyAction::Press, 4, true);
-    return Ignore(4);
+    const std::optional<Key> key = FindKey([&](const KeyRow& row) {
+      return static_cast<std::uint8_t>(row.linux_console) == bytes[3];
+    });
+    return key ? Event(*key, KeyAction::Press, 4, true) : Ignore(4);
   }
   const Scan scan = ScanBody(bytes, 2);
   switch (scan.end) {
@@ -330,7 +290,9 @@ Decoded DecodeSs3(Bytes bytes, bool input_idle) {
 Decoded DecodeEscape(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
   if (bytes.size() == 1) {
     // The Escape key itself, or the first byte of a sequence still on its way.
-    return input_idle ? Event(Key::Escape, KeyAction::Press, 1, true) : NeedMore();
+    if (!input_idle) return NeedMore();
+    const std::optional<Key> key = CharToKey(kEsc);
+    return key ? Event(*key, KeyAction::Press, 1, true) : Ignore(1);
   }
   const std::uint8_t second = bytes[1];
   const TerminfoMatch terminfo = MatchTerminfo(bytes, keys);
@@ -354,7 +316,7 @@ Decoded DecodeEscape(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
   // ESC before a character is Alt+character, a shortcut: ignored, except that
   // Ctrl-C still quits.
   const Decoded alt = DecodeByte(second, 2);
-  if (alt.kind == Decoded::Kind::KeyEvent && alt.key == Key::Escape) return alt;
+  if (alt.kind == Decoded::Kind::KeyEvent && alt.key == kQuitKey) return alt;
   return Ignore(2);
 }
 

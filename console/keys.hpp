@@ -1,18 +1,21 @@
 // Turning terminal input bytes into key events: a pure function, no I/O.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
 #include "console/key_event.hpp"
+#include "console/key_table.hpp"
 
 namespace quibbet {
 
-// The sequences terminfo gives for the function keys; empty when unknown.
+// The sequences the terminal's description gives for the keys with a
+// terminfo capability, by key; empty where it names none.
 struct TerminfoKeys {
-  std::string f5, f7, f8;
+  std::array<std::string, kKeyCount> sequence;
 };
 
 struct Decoded {
@@ -26,7 +29,7 @@ struct Decoded {
     Suspend,           // Ctrl-Z, which arrives as a key once signals are off
   };
   Kind kind = Kind::Ignored;
-  Key key = Key::Escape;
+  Key key{};
   KeyAction action = KeyAction::Press;
   // Bytes used from the front of the input. 0 means the input is the start of
   // a sequence that needs more bytes (only when input_idle is false).
@@ -43,7 +46,7 @@ inline constexpr std::size_t kMaxSequenceBytes = 128;
 // Decodes the first event at the front of `bytes` (non-empty). input_idle
 // says no further byte arrived within the escape timeout, so a lone ESC is
 // the Escape key and a truncated sequence is dropped rather than awaited.
-// Ctrl-C (the byte 0x03, or its kitty form) decodes as Escape. A sequence is
+// Ctrl-C (the byte 0x03, or its kitty form) decodes as the key that quits. A sequence is
 // decided only once it is complete or broken, so input split across reads
 // anywhere gives the same events; one cut short by a byte that cannot belong
 // to it (a new ESC, a control byte) ends there and that byte is decoded next.

@@ -20,26 +20,44 @@
 namespace quibbet {
 namespace {
 
-// The sound starts as soon as its first piece is rendered; the output reads
-// each further piece as it is done. The rest takes milliseconds, so it is
-// rendered right away: the start returns with the sound complete.
-void StartSound() {
+// Renders the patch and plays it. The sound starts as soon as its first
+// piece is rendered, and the output reads each further piece as it is done.
+// The rest takes milliseconds, so it is rendered right away: this returns
+// with the sound complete, for F7 to save.
+void PlaySound() {
+  BeginSound();
   StartPlayback(sample_buffer, SoundBytesReady());
-  FinishSound(PlaybackReady);
+  while (RenderMore()) PlaybackReady(SoundBytesReady());
 }
 
-const Actions kProgramActions = {
-    .draw_screen = DrawScreen,
-    .stop_playback = StopPlayback,
-    .render_sound = BeginSound,
-    .start_playback = StartSound,
-    .save_wave =
-        [] {
-          FinishSound();
-          SaveWave("out.wav", sample_buffer);
-        },
-    .save_param = [] { SaveParam("import.txt", patch); },
-};
+// Does what one pass asks, in its order; false when the program is to end.
+bool Perform(const Pass& pass) {
+  for (const Command& command : pass) {
+    if (command.kind == Command::Kind::Draw) {
+      DrawScreen();
+      continue;
+    }
+    switch (command.action) {
+      case Action::Quit:
+        return false;
+      case Action::Replay:
+        // The device reads the buffer until it is stopped.
+        StopPlayback();
+        PlaySound();
+        break;
+      case Action::SaveWave:
+        SaveWave("out.wav", sample_buffer);
+        break;
+      case Action::SaveParam:
+        SaveParam("import.txt", patch);
+        break;
+      default:
+        Edit(command, patch, selected_osc);
+        break;
+    }
+  }
+  return true;
+}
 
 // Hands what the terminal has to the keyboard; true when Ctrl-Z was pressed.
 bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& events) {
@@ -58,21 +76,22 @@ bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& eve
   return ctrl_z;
 }
 
-KeysDown DownKeys(const Keyboard& keyboard) {
-  KeysDown down;
-  for (std::size_t k = 0; k < kKeyCount; ++k) down.set(k, keyboard.KeyDown(static_cast<Key>(k)));
-  return down;
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 int Run() {
   Terminal terminal;
-  Keyboard keyboard(terminal.DetectKeySource());
+  KeySet once_per_press;
+  for (std::size_t k = 0; k < kKeyCount; ++k)
+    once_per_press.set(k, kKeyTable[k].repeat == Repeat::OncePerPress);
+  Keyboard keyboard(terminal.DetectKeySource(), once_per_press);
   std::vector<KeyEvent> events;
   events.reserve(Keyboard::kQueueCapacity);
 
   OnPlaybackNews(Terminal::Wake);
-  BeginSound();
-  StartSound();
+  PlaySound();
   DrawScreen();
   // The first screen wipes the start-up lines; a user hearing nothing must
   // still see why.
@@ -101,8 +120,8 @@ int Run() {
       continue;
     }
 
-    keyboard.BeginPass();
-    if (RunPass(DownKeys(keyboard), kProgramActions) == PassResult::Exit) break;
+    keyboard.BeginPass(NowMs());
+    if (!Perform(RunPass(keyboard.Down(), selected_osc))) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kPassPauseMs));
   }
 

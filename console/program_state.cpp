@@ -25,30 +25,25 @@ FastRender sound = [] {
   done.frames_done = kRenderFrames;  // nothing to finish before the first sound
   return done;
 }();
+int piece_frames = kFirstPieceFrames;
 
 }  // namespace
-
-void RenderSound() {
-  BeginSound();
-  FinishSound();
-}
 
 void BeginSound() {
   std::printf("Tone = %d\n", patch.tone);
   std::fflush(stdout);
   sound = BeginRenderFast(patch);
-  RenderFastFrames(sound, noise_generator, sample_buffer, kFirstPieceFrames);
+  piece_frames = kFirstPieceFrames;
+  RenderFastFrames(sound, noise_generator, sample_buffer, piece_frames);
 }
 
 std::size_t SoundBytesReady() { return std::size_t{kBytesPerFrame} * sound.frames_done; }
 
-void FinishSound(void (*rendered)(std::size_t ready)) {
-  int piece = kFirstPieceFrames;
-  while (!sound.Done()) {
-    piece *= 2;
-    RenderFastFrames(sound, noise_generator, sample_buffer, piece);
-    if (rendered != nullptr) rendered(SoundBytesReady());
-  }
+bool RenderMore() {
+  if (sound.Done()) return false;
+  piece_frames *= 2;
+  RenderFastFrames(sound, noise_generator, sample_buffer, piece_frames);
+  return true;
 }
 
 }  // namespace quibbet

@@ -19,18 +19,14 @@ extern std::int32_t selected_osc;
 extern NoiseGenerator noise_generator;
 extern SampleBuffer sample_buffer;
 
-// Prints "Tone = %d" for the patch, then renders it into sample_buffer with
-// RenderFast.
-void RenderSound();
-
-// RenderSound in two steps, so that a sound can be heard before it is all
-// rendered. BeginSound prints the line and renders the first few
-// milliseconds; SoundBytesReady is how many bytes of the PCM are rendered
-// from its start. FinishSound renders the rest, in pieces, calling
-// `rendered` (where given) with SoundBytesReady after each; it does nothing
-// when the sound is complete.
+// The render of the patch into sample_buffer with RenderFast, in pieces, so
+// that a sound can be heard before it is all rendered. BeginSound prints
+// "Tone = %d" for the patch and renders the first few milliseconds;
+// RenderMore renders the next piece, or returns false when the sound is
+// complete; SoundBytesReady is how many bytes of the PCM are rendered from
+// its start.
 void BeginSound();
+bool RenderMore();
 std::size_t SoundBytesReady();
-void FinishSound(void (*rendered)(std::size_t ready) = nullptr);
 
 }  // namespace quibbet

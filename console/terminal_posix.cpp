@@ -20,6 +20,7 @@
 
 #include "console/byte_key_reader.hpp"
 #include "console/escape_sequences.hpp"
+#include "console/key_table.hpp"
 
 // terminfo through ncurses' low-level layer only: nothing here initialises
 // curses or draws with it. term.h defines a macro for every capability name,
@@ -291,9 +292,10 @@ std::string Capability(const char* name) {
 void LoadTerminfo(int fd) {
   int error = 0;
   if (setupterm(nullptr, fd, &error) != 0) return;  // 0 is curses' OK
-  terminfo_keys.f5 = Capability("kf5");
-  terminfo_keys.f7 = Capability("kf7");
-  terminfo_keys.f8 = Capability("kf8");
+  for (std::size_t k = 0; k < kKeyCount; ++k) {
+    if (kKeyTable[k].terminfo != nullptr)
+      terminfo_keys.sequence[k] = Capability(kKeyTable[k].terminfo);
+  }
   const std::string clear = Capability("clear");
   if (!clear.empty() && clear.size() < sizeof state.clear) {
     std::memcpy(state.clear, clear.data(), clear.size());
@@ -362,7 +364,7 @@ Terminal::Terminal() {
   if (state.input_is_tty && ::tcgetattr(state.in_fd, &state.saved) != 0) {
     state.input_is_tty = false;
   }
-  key_bytes.emplace(ReadInput, terminfo_keys, state.input_is_tty);
+  key_bytes.emplace(terminfo_keys, state.input_is_tty);
   if (!state.input_is_tty) return;
   state.raw = RawSettings(state.saved);
   std::atexit(OnExit);
@@ -397,7 +399,20 @@ KeySource Terminal::DetectKeySource() {
   if (CanQuery()) {
     WriteAll(state.out_fd, esc::kKeyboardProtocolQuery);
     WriteAll(state.out_fd, esc::kDeviceAttributesQuery);
-    if (key_bytes->ReadQueryReplies(kQueryTimeoutMs)) {
+    // Keys typed meanwhile are kept for ReadKeys.
+    const long deadline = NowMs() + kQueryTimeoutMs;
+    std::optional<bool> kitty;
+    while (!(kitty = key_bytes->QueryAnswer())) {
+      const long left = deadline - NowMs();
+      if (left <= 0) break;
+      std::uint8_t bytes[1024];
+      const ByteRead read = ReadInput(bytes, static_cast<int>(left));
+      key_bytes->Feed(read, std::span(bytes, read.bytes));
+      if (read.status == ByteRead::Status::EndOfInput || read.status == ByteRead::Status::Signal) {
+        break;
+      }
+    }
+    if (kitty.value_or(false)) {
       EnterKeyReleaseMode();
       return KeySource::ReleasingTerminal;
     }
@@ -406,7 +421,13 @@ KeySource Terminal::DetectKeySource() {
 }
 
 void Terminal::ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {
-  key_bytes->Read(events, room, timeout_ms);
+  for (std::optional<int> wait = key_bytes->Begin(events, room, timeout_ms); wait;) {
+    std::uint8_t bytes[1024];
+    static_assert(sizeof bytes >= kMaxSequenceBytes);
+    const ByteRead read = ReadInput(bytes, *wait);
+    if (read.status == ByteRead::Status::Signal) return;
+    wait = key_bytes->Take(read, std::span(bytes, read.bytes), events, room);
+  }
 }
 
 SignalRequests Terminal::TakeSignals() const {

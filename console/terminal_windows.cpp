@@ -21,21 +21,45 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "console/byte_key_reader.hpp"
 #include "console/console_records.hpp"
 #include "console/escape_sequences.hpp"
+#include "console/key_table.hpp"
 #include "console/terminal.hpp"
 
 namespace quibbet {
 namespace {
 
-// The translation of records is written without <windows.h>; its codes must
-// be the system's.
-static_assert(vk::kEscape == VK_ESCAPE && vk::kSpace == VK_SPACE);
-static_assert(vk::kF5 == VK_F5 && vk::kF7 == VK_F7 && vk::kF8 == VK_F8);
+// The translation of records and the key table are written without
+// <windows.h>; their codes must be the system's. Each row's code is checked
+// by the key's name: F1 to F24 follow VK_F1, and letters and digits are their
+// own (upper-case) ASCII codes.
+constexpr bool VirtualKeysAreTheSystems() {
+  for (const KeyRow& row : kKeyTable) {
+    const std::string_view name = row.name;
+    int code = -1;
+    if (name == "Escape") {
+      code = VK_ESCAPE;
+    } else if (name == "Space") {
+      code = VK_SPACE;
+    } else if (name.size() == 1 &&
+               ((name[0] >= '0' && name[0] <= '9') || (name[0] >= 'A' && name[0] <= 'Z'))) {
+      code = name[0];
+    } else if (name.size() >= 2 && name[0] == 'F') {
+      int n = 0;
+      for (const char c : name.substr(1)) n = n * 10 + (c - '0');
+      code = VK_F1 + n - 1;
+    }
+    if (row.virtual_key != code) return false;
+  }
+  return true;
+}
+static_assert(VirtualKeysAreTheSystems(),
+              "a key's virtual-key code in the key table is not the system's");
 static_assert(vk::kRightAlt == RIGHT_ALT_PRESSED && vk::kLeftAlt == LEFT_ALT_PRESSED);
 static_assert(vk::kRightCtrl == RIGHT_CTRL_PRESSED && vk::kLeftCtrl == LEFT_CTRL_PRESSED);
 
@@ -212,7 +236,7 @@ DWORD WaitFor(HANDLE source, long long deadline) {
   return WaitForMultipleObjects(2, handles, FALSE, wait);
 }
 
-// The script's bytes, for its ByteKeyReader.
+// Waits up to timeout_ms (negative: without limit) for the script's bytes.
 ByteRead ReadScript(std::span<std::uint8_t> buffer, int timeout_ms) {
   const long long deadline = timeout_ms < 0 ? -1 : NowMs() + timeout_ms;
   for (;;) {
@@ -233,8 +257,9 @@ ByteRead ReadScript(std::span<std::uint8_t> buffer, int timeout_ms) {
 // batch of records that means something to the program.
 void ReadConsoleKeys(std::vector<KeyEvent>& events, int timeout_ms) {
   if (console_ended) {
-    // The end of input comes as one last Escape, as from a script.
-    if (!end_sent) events.push_back({.kind = KeyEvent::Kind::Key, .key = Key::Escape});
+    // The end of input comes as one last press of the key that quits, as
+    // from a script.
+    if (!end_sent) events.push_back({.kind = KeyEvent::Kind::Key, .key = kQuitKey});
     end_sent = true;
     return;
   }
@@ -343,7 +368,7 @@ Terminal::Terminal() {
     state.modes_changed = true;
   } else {
     script.Start(state.in);
-    script_keys.emplace(ReadScript, TerminfoKeys{}, false);
+    script_keys.emplace(TerminfoKeys{}, false);
   }
 }
 
@@ -358,8 +383,13 @@ KeySource Terminal::DetectKeySource() {
 void Terminal::ReadKeys(std::vector<KeyEvent>& events, std::size_t room, int timeout_ms) {
   if (state.input_is_console) {
     ReadConsoleKeys(events, timeout_ms);
-  } else {
-    script_keys->Read(events, room, timeout_ms);
+    return;
+  }
+  for (std::optional<int> wait = script_keys->Begin(events, room, timeout_ms); wait;) {
+    std::uint8_t bytes[1024];
+    const ByteRead read = ReadScript(bytes, *wait);
+    if (read.status == ByteRead::Status::Signal) return;
+    wait = script_keys->Take(read, std::span(bytes, read.bytes), events, room);
   }
 }
 

@@ -8,10 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "console/escape_sequences.hpp"
+#include "console/key_table.hpp"
 #include "console/keys.hpp"
 
 namespace {
@@ -20,7 +23,6 @@ using quibbet::Decoded;
 using quibbet::DecodeKey;
 using quibbet::kMaxSequenceBytes;
 using quibbet::TerminfoKeys;
-namespace esc = quibbet::esc;
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -31,13 +33,34 @@ bool Same(const Decoded& a, const Decoded& b) {
          (a.kind != Decoded::Kind::KeyEvent || (a.key == b.key && a.action == b.action));
 }
 
+// Terminal descriptions: the keys' common forms as xterm's and the Linux
+// console's name them, odd ones and nonsense.
+TerminfoKeys Described(std::initializer_list<std::pair<const char*, std::string>> sequences) {
+  TerminfoKeys keys;
+  for (const auto& [name, sequence] : sequences)
+    keys.sequence[static_cast<std::size_t>(quibbet::KeyNamed(name).value())] = sequence;
+  return keys;
+}
+
+TerminfoKeys Xterm(bool linux_console) {
+  TerminfoKeys keys;
+  for (std::size_t k = 0; k < quibbet::kKeyCount; ++k) {
+    const quibbet::KeyRow& row = quibbet::kKeyTable[k];
+    if (row.terminfo == nullptr) continue;
+    keys.sequence[k] = linux_console && row.linux_console != 0
+                           ? std::string("\x1b[[") + row.linux_console
+                           : "\x1b[" + std::to_string(row.tilde) + "~";
+  }
+  return keys;
+}
+
 const TerminfoKeys& Terminfo(std::uint8_t choice) {
   static const TerminfoKeys kChoices[] = {
       {},
-      {esc::kXtermF5, esc::kXtermF7, esc::kXtermF8},         // xterm
-      {esc::kLinuxConsoleF5, esc::kXtermF7, esc::kXtermF8},  // the Linux console
-      {"\x1bOt", "\x1bOv", "\x1b[31;7~"},                    // SS3 and odd ones
-      {"\x1b", "p", "\x1b[15"},                              // nonsense
+      Xterm(false),
+      Xterm(true),
+      Described({{"F5", "\x1bOt"}, {"F7", "\x1bOv"}, {"F8", "\x1b[31;7~"}}),  // SS3 and odd ones
+      Described({{"F5", "\x1b"}, {"F7", "p"}, {"F8", "\x1b[15"}}),            // nonsense
   };
   return kChoices[choice % std::size(kChoices)];
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "files/param_dump.hpp"
+#include "files/wav_writer.hpp"
 #include "test_util.hpp"
 
 namespace quibbet {
@@ -303,6 +305,37 @@ TEST(SaveFile, FailedWriteKeepsThePreviousFile) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "expected 'File too large'";
   EXPECT_EQ(ReadFile(path), "previous");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
+}
+
+// Both saves go through the same all-or-nothing write: each replaces its file
+// and prints nothing, or prints one line naming the file and why, and leaves
+// what was there.
+TEST(Saves, ReplaceTheFileOrPrintOneLineNamingIt) {
+  TempDir dir;
+  static const SampleBuffer sound{};
+  const struct {
+    const char* name;
+    void (*save)(const std::string& path);
+    std::size_t bytes;
+  } saves[] = {
+      {"out.wav", [](const std::string& path) { SaveWave(path, sound); }, kWavFileBytes},
+      {"import.txt", [](const std::string& path) { SaveParam(path, Patch{}); },
+       EncodeParams(Patch{}).size()},
+  };
+  for (const auto& s : saves) {
+    const std::string path = dir / s.name;
+    WriteFile(path, "an older, different file");
+    testing::internal::CaptureStdout();
+    s.save(path);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << s.name;
+    EXPECT_EQ(ReadFile(path).size(), s.bytes) << s.name;
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    testing::internal::CaptureStdout();
+    s.save(path);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), path + ": Is a directory\n");
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+  }
 }
 
 }  // namespace

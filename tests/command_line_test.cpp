@@ -1,8 +1,13 @@
 #include "console/command_line.hpp"
 
+#include "console/key_table.hpp"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,25 +78,49 @@ TEST(ParseCommandLine, EachArgumentMeansWhatTheHelpSays) {
   }
 }
 
-// The help lists the keys as the README's key table does, so neither can
-// drift from the other unnoticed.
-TEST(HelpText, ListsEveryActionOfTheReadmesKeyTable) {
+// The words of a list of keys, as the help and the README write them:
+// "Space, F5", "Space or F5", "A / S / D".
+std::vector<std::string> KeyNames(const std::string& list) {
+  std::vector<std::string> names;
+  std::istringstream words(list);
+  for (std::string word; words >> word;) {
+    std::erase(word, ',');
+    if (word != "/" && word != "or") names.push_back(word);
+  }
+  return names;
+}
+
+// The help lists every key of the table with its text, and the README's key
+// table names the same keys with what they do, so neither can drift from the
+// table unnoticed.
+TEST(HelpText, ListsEveryKeyOfTheTableAsTheReadmesKeyTableDoes) {
   std::ifstream readme(QUIBBET_README);
   ASSERT_TRUE(readme) << QUIBBET_README;
-  const std::string help = HelpText();
-  int rows = 0;
+  std::map<std::string, std::string> readme_action;  // by key name
   bool in_keys = false;
   for (std::string row; std::getline(readme, row);) {
     if (row.starts_with("## ")) in_keys = row == "## Keys";
     if (!in_keys || !row.starts_with("| ") || row.starts_with("| Key") || row.starts_with("|---"))
       continue;
-    std::string action = row.substr(row.find(" | ") + 3);
+    const std::size_t bar = row.find(" | ");
+    std::string action = row.substr(bar + 3);
     action = action.substr(0, action.rfind(" |"));
     std::erase(action, '`');
-    EXPECT_NE(help.find(action), std::string::npos) << action;
-    ++rows;
+    for (const std::string& name : KeyNames(row.substr(2, bar - 2))) readme_action[name] = action;
   }
-  EXPECT_GE(rows, 10);
+  const std::string help = HelpText();
+  for (const KeyRow& row : kKeyTable) {
+    const KeyRow& first =
+        RowOf(*FindKey([&](const KeyRow& r) { return r.help_line == row.help_line; }));
+    const std::size_t text = help.find(std::string(first.help) + "\n");
+    ASSERT_NE(text, std::string::npos) << row.name;
+    const std::size_t line = help.rfind('\n', text) + 1;
+    const std::vector<std::string> keys = KeyNames(help.substr(line, text - line));
+    EXPECT_NE(std::find(keys.begin(), keys.end(), row.name), keys.end()) << row.name;
+    EXPECT_TRUE(readme_action.contains(row.name)) << row.name << " is not in the README";
+    EXPECT_NE(std::string(first.help).find(readme_action[row.name]), std::string::npos) << row.name;
+  }
+  EXPECT_EQ(readme_action.size(), kKeyCount) << "the README names a key the program does not have";
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Drives playback the way the main loop does, on a script given as arguments,
 // so that a test can listen to what reaches a real sound server:
-//   render       RenderSound() of the default patch
+//   render       the whole render of the default patch
 //   start        StartPlayback()
 //   play         as the program plays a sound: its first piece rendered,
 //                StartPlayback with that much, then the rest rendered and
@@ -52,13 +52,15 @@ void WaitForNews() {
 
 bool Run(const std::string& step) {
   if (step == "render") {
-    quibbet::RenderSound();
+    quibbet::BeginSound();
+    while (quibbet::RenderMore()) {
+    }
   } else if (step == "start") {
     quibbet::StartPlayback(quibbet::sample_buffer);
   } else if (step == "play") {
     quibbet::BeginSound();
     quibbet::StartPlayback(quibbet::sample_buffer, quibbet::SoundBytesReady());
-    quibbet::FinishSound(quibbet::PlaybackReady);
+    while (quibbet::RenderMore()) quibbet::PlaybackReady(quibbet::SoundBytesReady());
   } else if (step == "stop") {
     quibbet::StopPlayback();
   } else if (step == "news") {

@@ -9,7 +9,14 @@
 namespace quibbet {
 namespace {
 
-TEST(RenderSound, RendersTheGlobalPatchAndPrintsTheToneLine) {
+// The whole sound, as the program renders it while it plays.
+void RenderSound() {
+  BeginSound();
+  while (RenderMore()) {
+  }
+}
+
+TEST(RenderSound, RendersTheGlobalPatchInPiecesAndPrintsTheToneLine) {
   patch = Patch{};
   noise_generator = NoiseGenerator{};
   testing::internal::CaptureStdout();

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -60,22 +59,6 @@ TEST(WaveFile, DefaultRenderIsHeaderThenPcmMatchesGoldenHashAndReadsStrictly) {
                              "w.getnframes(), len(w.readframes(w.getnframes())))\" '" +
                              path + "' 2>&1"),
             "44100 2 2 308700 1234800\n");
-}
-
-TEST(WaveFile, SaveWaveReplacesTheFileOrReportsWhyNot) {
-  TempDir dir;
-  const SampleBuffer& render = DefaultRender();
-  const std::string path = dir / "out.wav";
-  test::WriteFile(path, "an older, different file");
-  testing::internal::CaptureStdout();
-  SaveWave(path, render);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(ReadFile(path).size(), kWavFileBytes);
-
-  std::filesystem::create_directory(dir / "taken");
-  testing::internal::CaptureStdout();
-  SaveWave(dir / "taken", render);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), dir / "taken" + ": Is a directory\n");
 }
 
 }  // namespace

@@ -149,12 +149,5 @@ TEST_F(SaveTest, AHiddenFileStaysHidden) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"import.txt"});
 }
 
-TEST_F(SaveTest, ReportIsOneLineNamingTheFile) {
-  testing::internal::CaptureStdout();
-  ReportSaveFailure("out.wav", FileResult{"Access is denied"});
-  ReportSaveFailure("out.wav", FileResult{});
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "out.wav: Access is denied\n");
-}
-
 }  // namespace
 }  // namespace quibbet
