@@ -187,9 +187,15 @@ std::unique_ptr<Output> Open(std::string& reason) {
     return std::move(attempt->output);
   }
   attempt->given_up = true;
+  // Every backend has its say: why it failed, that it does not answer, or
+  // that the one before it took all the time.
   reason = attempt->reasons;
-  if (attempt->trying != nullptr) {
-    reason += (reason.empty() ? "" : " and ") + Failed(*attempt->trying, "it does not answer");
+  bool reached = false;
+  for (const Backend* row : Chosen().rows) {
+    if (row == attempt->trying) reached = true;
+    if (!reached) continue;
+    reason += (reason.empty() ? "" : " and ") +
+              Failed(*row, row == attempt->trying ? "it does not answer" : "not tried");
   }
   // Marked while the attempt cannot finish, so that its own end, which
   // clears the mark, comes after.
