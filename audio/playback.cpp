@@ -48,8 +48,6 @@ constexpr auto kGiveUp = std::chrono::milliseconds(1500);
 // up by something that may never answer.
 constexpr auto kStopLimit = std::chrono::milliseconds(1500);
 
-std::string failure;  // empty while the last start could play
-
 // A failure from the device's threads, until the loop shows it. Never
 // destroyed: those threads may still run while the process ends.
 struct News {
@@ -60,9 +58,7 @@ struct News {
 News& news = *new News;
 
 void Report(const std::string& reason) {
-  failure = reason;
-  if (failure.empty()) return;
-  std::printf("no audio output: %s\n", failure.c_str());
+  std::printf("no audio output: %s\n", reason.c_str());
   std::fflush(stdout);
 }
 
@@ -346,11 +342,8 @@ Device& TheDevice() {
 
 }  // namespace
 
-const std::string& PlaybackFailure() { return failure; }
-
 void StartPlayback(const SampleBuffer& buffer, std::size_t ready) {
   StopPlayback();  // callers stop first; be safe if not
-  failure.clear();
   TheDevice().Play(buffer.Pcm(), ready);
 }
 

@@ -1,8 +1,9 @@
 # Builds for 32-bit x86 Linux with the host's gcc and -m32 (libc6-dev-i386,
 # lib32gcc-12-dev and lib32stdc++-12-dev, which unlike gcc-multilib can sit
 # beside the aarch64 cross compiler), and runs the tests natively where the
-# kernel runs 32-bit programs, else under qemu-i386. Only the engine, the
-# files and the command line are built (QUIBBET_WHOLE_PROGRAM=OFF):
+# kernel runs 32-bit programs, else under qemu-i386. quibbet is built to
+# render only (QUIBBET_INTERACTIVE=OFF), with the engine, the files and
+# their tests:
 #   cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
@@ -24,7 +25,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
-set(QUIBBET_WHOLE_PROGRAM OFF CACHE BOOL "")
+set(QUIBBET_INTERACTIVE OFF CACHE BOOL "")
 
 # Some kernels are built without 32-bit support ("Exec format error"). Whether
 # this one runs them is asked once, of the 32-bit dynamic loader.

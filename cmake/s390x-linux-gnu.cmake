@@ -1,7 +1,7 @@
 # Cross-builds for 64-bit IBM Z Linux, a big-endian CPU, with Debian's cross
 # compiler, and runs the tests under qemu-s390x. Debian's sound and terminal
-# libraries for s390x are not installed, so only the engine, the files and
-# the command line are built (QUIBBET_WHOLE_PROGRAM=OFF):
+# libraries for s390x are not installed, so quibbet is built to render only
+# (QUIBBET_INTERACTIVE=OFF), with the engine, the files and their tests:
 #   cmake -S . -B build-s390x -DCMAKE_TOOLCHAIN_FILE=cmake/s390x-linux-gnu.cmake
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
@@ -19,5 +19,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(QUIBBET_WHOLE_PROGRAM OFF CACHE BOOL "")
+set(QUIBBET_INTERACTIVE OFF CACHE BOOL "")
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x -L /usr/${quibbet_triple})

@@ -1,137 +1,10 @@
-// The program's entry: start-up, the loop of passes over the keys, and exit.
-#include <chrono>
-#include <cstdio>
+// The program's entry: the standard streams, the command line, then the
+// session.
 #include <optional>
-#include <thread>
-#include <vector>
 
-#include "audio/playback.hpp"
 #include "console/command_line.hpp"
-#include "console/key_event.hpp"
-#include "console/key_table.hpp"
-#include "console/keyboard.hpp"
-#include "console/program_state.hpp"
-#include "console/screen.hpp"
-#include "console/terminal.hpp"
-#include "engine/renderer.hpp"
-#include "files/param_dump.hpp"
-#include "files/wav_writer.hpp"
-
-namespace quibbet {
-namespace {
-
-// Renders the patch and plays it. The sound starts as soon as its first
-// piece is rendered, and the output reads each further piece as it is done.
-// The rest takes milliseconds, so it is rendered right away: this returns
-// with the sound complete, for F7 to save.
-void PlaySound() {
-  BeginSound();
-  StartPlayback(sample_buffer, SoundBytesReady());
-  while (RenderMore()) PlaybackReady(SoundBytesReady());
-}
-
-// Does what one pass asks, in its order; false when the program is to end.
-bool Perform(const Pass& pass) {
-  for (const Command& command : pass) {
-    if (command.kind == Command::Kind::Draw) {
-      DrawScreen();
-      continue;
-    }
-    switch (command.action) {
-      case Action::Quit:
-        return false;
-      case Action::Replay:
-        // The device reads the buffer until it is stopped.
-        StopPlayback();
-        PlaySound();
-        break;
-      case Action::SaveWave:
-        SaveWave("out.wav", sample_buffer);
-        break;
-      case Action::SaveParam:
-        SaveParam("import.txt", patch);
-        break;
-      default:
-        Edit(command, patch, selected_osc);
-        break;
-    }
-  }
-  return true;
-}
-
-// Hands what the terminal has to the keyboard; true when Ctrl-Z was pressed.
-bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& events) {
-  events.clear();
-  // With nothing held or queued the loop sleeps in the wait for input
-  // instead of polling every 16 ms: an idle program costs no CPU.
-  terminal.ReadKeys(events, keyboard.Room(), keyboard.Idle() ? -1 : 0);
-  bool ctrl_z = false;
-  for (const KeyEvent& event : events) {
-    if (event.kind == KeyEvent::Kind::Suspend) {
-      ctrl_z = true;
-    } else {
-      keyboard.Feed(event);
-    }
-  }
-  return ctrl_z;
-}
-
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int Run() {
-  Terminal terminal;
-  KeySet once_per_press;
-  for (std::size_t k = 0; k < kKeyCount; ++k)
-    once_per_press.set(k, kKeyTable[k].repeat == Repeat::OncePerPress);
-  Keyboard keyboard(terminal.DetectKeySource(), once_per_press);
-  std::vector<KeyEvent> events;
-  events.reserve(Keyboard::kQueueCapacity);
-
-  OnPlaybackNews(Terminal::Wake);
-  PlaySound();
-  DrawScreen();
-  // The first screen wipes the start-up lines; a user hearing nothing must
-  // still see why.
-  if (!PlaybackFailure().empty() && ScreenClears()) {
-    std::printf("no audio output: %s\n", PlaybackFailure().c_str());
-    std::fflush(stdout);
-  }
-
-  for (;;) {
-    const bool ctrl_z = TakeKeys(terminal, keyboard, events);
-    const SignalRequests signals = terminal.TakeSignals();
-    if (signals.quit_signal != 0) {
-      StopPlayback();
-      Terminal::DieBy(signals.quit_signal);
-    }
-    ShowPlaybackNews();
-    bool resumed = signals.resumed;
-    if (ctrl_z || signals.suspend) {
-      terminal.Suspend(ctrl_z ? Terminal::StopScope::ProcessGroup : Terminal::StopScope::Process);
-      resumed = true;
-    }
-    if (resumed) {
-      // Keys let go while stopped sent no release to us.
-      keyboard.ReleaseAll();
-      DrawScreen();
-      continue;
-    }
-
-    keyboard.BeginPass(NowMs());
-    if (!Perform(RunPass(keyboard.Down(), selected_osc))) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPassPauseMs));
-  }
-
-  DrawScreen();
-  StopPlayback();
-  return 0;
-}
-
-}  // namespace
-}  // namespace quibbet
+#include "console/session.hpp"
+#include "files/atomic_file.hpp"
 
 int main(int argc, char** argv) {
   const quibbet::StandardStreams streams = quibbet::OpenStandardStreams();
@@ -140,5 +13,5 @@ int main(int argc, char** argv) {
           quibbet::StartFromCommandLine(argc, argv, streams.output_closed)) {
     return *status;
   }
-  return quibbet::Run();
+  return quibbet::RunSession();
 }

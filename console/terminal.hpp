@@ -12,19 +12,6 @@
 
 namespace quibbet {
 
-// What OpenStandardStreams found.
-struct StandardStreams {
-  bool usable = true;          // false: a closed one could not be stood in for; the line is out
-  bool output_closed = false;  // standard output was closed: what stands in goes nowhere
-};
-
-// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, as some
-// launchers leave them. Otherwise the next file or pipe the program opens
-// takes that number, and the program reads its own pipe as its keys or writes
-// its screen into it. Called first in main, before anything opens a file; on
-// failure says why in one line.
-StandardStreams OpenStandardStreams();
-
 // Writes the screen text to standard output in one write. On a terminal the
 // clear sequence goes in front of it; anywhere else the text goes out as it is.
 void WriteScreen(std::string_view text);

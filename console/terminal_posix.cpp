@@ -305,25 +305,6 @@ void LoadTerminfo(int fd) {
 
 }  // namespace
 
-StandardStreams OpenStandardStreams() {
-  constexpr const char* kNames[] = {"standard input", "standard output", "standard error"};
-  StandardStreams streams;
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    if (fd == STDOUT_FILENO) streams.output_closed = true;
-    // open() takes the lowest free number, which is this one: those below are open.
-    if (::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0) {
-      const std::string line =
-          std::string("quibbet: ") + kNames[fd] +
-          " is closed and /dev/null cannot be opened in its place: " + std::strerror(errno) + "\n";
-      WriteAll(STDERR_FILENO, line.data(), line.size());
-      streams.usable = false;
-      return streams;
-    }
-  }
-  return streams;
-}
-
 bool ScreenClears() {
   static const bool to_terminal = ::isatty(STDOUT_FILENO) == 1;
   return to_terminal;

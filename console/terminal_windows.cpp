@@ -290,34 +290,6 @@ void ReadConsoleKeys(std::vector<KeyEvent>& events, int timeout_ms) {
 
 }  // namespace
 
-StandardStreams OpenStandardStreams() {
-  // A program started without standard handles (a GUI launcher, a service)
-  // gets null ones. NUL takes their place, so that the C runtime's streams
-  // work: reading keys ends at once, and output goes nowhere.
-  struct Stream {
-    DWORD id;
-    std::FILE* file;
-    const char* mode;
-    const char* name;
-  };
-  const Stream streams[] = {{STD_INPUT_HANDLE, stdin, "rb", "standard input"},
-                            {STD_OUTPUT_HANDLE, stdout, "wb", "standard output"},
-                            {STD_ERROR_HANDLE, stderr, "wb", "standard error"}};
-  StandardStreams found;
-  for (const Stream& s : streams) {
-    const HANDLE handle = GetStdHandle(s.id);
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
-    if (s.id == STD_OUTPUT_HANDLE) found.output_closed = true;
-    if (std::freopen("NUL", s.mode, s.file) == nullptr) {
-      std::fprintf(stderr, "quibbet: %s is closed and NUL cannot be opened in its place\n", s.name);
-      found.usable = false;
-      return found;
-    }
-    SetStdHandle(s.id, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(s.file))));
-  }
-  return found;
-}
-
 bool ScreenClears() { return state.output_is_console; }
 
 void WriteScreen(std::string_view text) {

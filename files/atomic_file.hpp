@@ -38,6 +38,19 @@ inline constexpr std::string_view kStandardOutput = "-";
 FileResult SaveFile(const std::string& path,
                     std::initializer_list<std::span<const std::uint8_t>> parts);
 
+// What OpenStandardStreams found.
+struct StandardStreams {
+  bool usable = true;          // false: a closed one could not be stood in for; the line is out
+  bool output_closed = false;  // standard output was closed: what stands in goes nowhere
+};
+
+// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, as some
+// launchers leave them. Otherwise the next file or pipe the program opens
+// takes that number, and the program reads its own pipe as its keys or writes
+// its screen into it. Called first in main, before anything opens a file; on
+// failure says why in one line.
+StandardStreams OpenStandardStreams();
+
 // The one line a failed save puts below the screen: "<path>: <reason>".
 inline void ReportSaveFailure(const std::string& path, const FileResult& result) {
   if (result.ok()) return;

@@ -3,12 +3,13 @@
 # must give the same bytes. Renders render_pcm's fixed patch set with the
 # reference render and the fast render at every level the other build has,
 # against the x86-64 reference; saves each patch's out.wav and import.txt on
-# both sides; and, where the other build has the program, runs both programs
-# on the same key script. Every file is compared byte for byte, and the
-# renders' SHA-256 is printed, so that builds can be compared by eye too.
-# usage: same_bytes.sh <render_pcm command> <x86-64 build> [<program command>]
+# both sides; has both programs render a patch file with --render; and, where
+# the other build's program is interactive, runs both on the same key script.
+# Every file is compared byte for byte, and the renders' SHA-256 is printed,
+# so that builds can be compared by eye too.
+# usage: same_bytes.sh <render_pcm command> <x86-64 build> <program command> [keys]
 set -eu
-render_pcm=$1 native=$2 program=${3:-}
+render_pcm=$1 native=$2 program=$3 keys=${4:-}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/same-bytes.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -40,29 +41,42 @@ for file in "$work"/x86_64/*; do
 done
 echo "saved files: $(ls "$work/x86_64" | wc -l) compared"
 
-# The programs, from a patch file to start from and a key script that edits,
-# replays and saves both files.
-if [ -n "$program" ]; then
-  rows='{0, 1.500000, 0.300000, 0.100000 },\r\n{2, 0.250000, 4.000000, -0.050000 },\r\n'
-  for side in x86_64 other; do
-    mkdir -p "$work/program/$side"
-    printf '%b' "$rows" >"$work/program/$side/start.txt"
-  done
-  keys='p1sey \033[18~\033[19~'
+# The programs, from a patch file to start from: --render, and where the
+# program is interactive a key script that edits, replays and saves both files.
+rows='{0, 1.500000, 0.300000, 0.100000 },\r\n{2, 0.250000, 4.000000, -0.050000 },\r\n'
+for side in x86_64 other; do
+  mkdir -p "$work/program/$side"
+  printf '%b' "$rows" >"$work/program/$side/start.txt"
+done
+(cd "$work/program/x86_64" && "$native/quibbet" --render rendered.wav --tone 1000 start.txt)
+(cd "$work/program/other" && "$program" --render rendered.wav --tone 1000 start.txt)
+files=rendered.wav
+if [ -n "$keys" ]; then
+  script='p1sey \033[18~\033[19~'
   (cd "$work/program/x86_64" &&
-    printf '%b' "$keys" | "$native/quibbet" --tone 1000 start.txt >/dev/null)
+    printf '%b' "$script" | "$native/quibbet" --tone 1000 start.txt >/dev/null)
   (cd "$work/program/other" &&
-    printf '%b' "$keys" | "$program" --tone 1000 start.txt >/dev/null)
-  for file in out.wav import.txt; do
-    if [ ! -s "$work/program/x86_64/$file" ]; then
-      echo "the x86-64 program wrote no $file"
-      fail=1
-    elif cmp "$work/program/x86_64/$file" "$work/program/other/$file"; then
-      echo "program: $file the same ($(stat -c %s "$work/program/x86_64/$file") bytes)"
-    else
-      fail=1
-    fi
-  done
+    printf '%b' "$script" | "$program" --tone 1000 start.txt >/dev/null)
+  files="$files out.wav import.txt"
+else
+  # A program that only renders says so, in one line, and does nothing else.
+  status=0
+  "$program" </dev/null >"$work/said.out" 2>"$work/said.err" || status=$?
+  if [ "$status" -ne 2 ] || [ -s "$work/said.out" ] || [ "$(wc -l <"$work/said.err")" -ne 1 ]; then
+    echo "the render-only program, started without --render: status $status, said:"
+    cat "$work/said.out" "$work/said.err"
+    fail=1
+  fi
 fi
+for file in $files; do
+  if [ ! -s "$work/program/x86_64/$file" ]; then
+    echo "the x86-64 program wrote no $file"
+    fail=1
+  elif cmp "$work/program/x86_64/$file" "$work/program/other/$file"; then
+    echo "program: $file the same ($(stat -c %s "$work/program/x86_64/$file") bytes)"
+  else
+    fail=1
+  fi
+done
 
 exit "$fail"

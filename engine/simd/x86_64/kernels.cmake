@@ -4,7 +4,7 @@
 # CMAKE_CXX_FLAGS, so that what it may use matches what the run-time check
 # asks of the CPU.
 set(quibbet_simd_dir ${CMAKE_CURRENT_LIST_DIR})
-target_sources(quibbet_core PRIVATE
+target_sources(quibbet_engine PRIVATE
   ${quibbet_simd_dir}/kernel_sets.cpp
   ${quibbet_simd_dir}/fast_kernel_sse2.cpp
   ${quibbet_simd_dir}/fast_kernel_avx2.cpp
