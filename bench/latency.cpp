@@ -1,13 +1,17 @@
 // How quickly playback answers the keys, as a user hears it: the real program
 // runs with keys written to its standard input at known times, and a private
-// PulseAudio server's null sink is captured from its monitor. Key writes and
+// sound server's null sink is captured from its monitor. Key writes and
 // capture reads are stamped on the same monotonic clock. Each run is one
 // process: its start, four replays a few hundred milliseconds apart, one full
 // play, and Escape. Prints min / median / max over the runs, and how many
 // runs were heard bit-exactly, with the machine idle and with busy loops on
 // every core (one each unless --loops says how many in all). Asserts nothing.
 //
-//   quibbet_latency [--runs N] [--idle | --loaded] [--loops N] [--pty] PROGRAM [ARGS...]
+//   quibbet_latency [--runs N] [--idle | --loaded] [--loops N] [--pty]
+//                   [--server pulseaudio|pipewire|pulseaudio,pipewire] PROGRAM [ARGS...]
+//
+// The server is PulseAudio unless --server names another; given both, each
+// condition is measured on one and then on the other, side by side.
 //
 // With --pty the keys are typed on a terminal (a pty whose other end is the
 // program's standard input and output), as a user types them; otherwise they
@@ -229,12 +233,13 @@ struct Condition {
   int runs = 0, bit_exact = 0;
 };
 
-std::optional<Condition> Measure(const std::string& name, int loops, int runs,
-                                 const std::vector<std::string>& program, bool pty,
+std::optional<Condition> Measure(const std::string& name, test::ServerKind kind, int loops,
+                                 int runs, const std::vector<std::string>& program, bool pty,
                                  std::span<const std::uint8_t> pcm) {
-  test::PrivateSoundServer server(test::ServerKind::PulseAudio, test::AtNormalPriority);
+  test::PrivateSoundServer server(kind, test::AtNormalPriority);
   if (!server.Start().empty() || !server.StartCapture(5).empty()) {
-    std::fprintf(stderr, "quibbet_latency: the private PulseAudio server did not start\n");
+    std::fprintf(stderr, "quibbet_latency: the private %s server did not start\n",
+                 test::NameOf(kind));
     return std::nullopt;
   }
   const test::BusyLoops load(loops, test::AtNormalPriority);
@@ -269,8 +274,10 @@ std::optional<Condition> Measure(const std::string& name, int loops, int runs,
 }
 
 void PrintTable(const std::vector<Condition>& conditions) {
+  int width = 22;
+  for (const Condition& c : conditions) width = std::max(width, static_cast<int>(c.name.size()));
   std::printf("\n%-32s", "ms, min / median / max");
-  for (const Condition& c : conditions) std::printf("  %-22s", c.name.c_str());
+  for (const Condition& c : conditions) std::printf("  %-*s", width, c.name.c_str());
   std::printf("  target\n");
   const auto row = [&](const char* what, Spread Condition::*field, const char* target) {
     std::printf("%-32s", what);
@@ -281,7 +288,7 @@ void PrintTable(const std::vector<Condition>& conditions) {
         std::snprintf(cell, sizeof cell, "-");
       else
         std::snprintf(cell, sizeof cell, "%.1f / %.1f / %.1f", s.min, s.median, s.max);
-      std::printf("  %-22s", cell);
+      std::printf("  %-*s", width, cell);
     }
     std::printf("  %s\n", target);
   };
@@ -293,7 +300,7 @@ void PrintTable(const std::vector<Condition>& conditions) {
   for (const Condition& c : conditions) {
     char cell[32];
     std::snprintf(cell, sizeof cell, "%d of %d", c.bit_exact, c.runs);
-    std::printf("  %-22s", cell);
+    std::printf("  %-*s", width, cell);
   }
   std::printf("  all\n");
 }
@@ -303,6 +310,7 @@ int Main(int argc, char** argv) {
   bool idle = true, loaded = true, pty = false;
   int loops = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::string> program;
+  std::vector<test::ServerKind> servers;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (!program.empty()) {
@@ -317,12 +325,24 @@ int Main(int argc, char** argv) {
       idle = false;
     } else if (arg == "--pty") {
       pty = true;
+    } else if (arg == "--server" && i + 1 < argc) {
+      const std::string names = argv[++i];
+      servers.clear();
+      if (names == "pulseaudio" || names == "pulseaudio,pipewire")
+        servers.push_back(test::ServerKind::PulseAudio);
+      if (names == "pipewire" || names == "pulseaudio,pipewire")
+        servers.push_back(test::ServerKind::PipeWire);
+      if (servers.empty()) {
+        std::fprintf(stderr, "quibbet_latency: --server %s: not pulseaudio, pipewire or both\n",
+                     names.c_str());
+        return 2;
+      }
     } else if (!arg.starts_with("-")) {
       program.push_back(arg);
     } else {
       std::fprintf(stderr,
                    "usage: quibbet_latency [--runs N] [--idle | --loaded] [--loops N] [--pty] "
-                   "PROGRAM [ARGS...]\n");
+                   "[--server pulseaudio|pipewire|pulseaudio,pipewire] PROGRAM [ARGS...]\n");
       return 2;
     }
   }
@@ -343,22 +363,29 @@ int Main(int argc, char** argv) {
 
   std::string command;
   for (const std::string& a : program) command += (command.empty() ? "" : " ") + a;
+  if (servers.empty()) servers.push_back(test::ServerKind::PulseAudio);
+  std::string through;
+  for (const test::ServerKind kind : servers)
+    through += (through.empty() ? "" : " and ") + std::string(test::NameOf(kind));
   std::printf(
-      "%s through a private PulseAudio null sink, keys on a %s, %d runs each; per run: "
+      "%s through a private %s null sink, keys on a %s, %d runs each; per run: "
       "start, replays as new sound/old sound ends, Escape\n",
-      command.c_str(), pty ? "terminal" : "pipe", runs);
+      command.c_str(), through.c_str(), pty ? "terminal" : "pipe", runs);
   if (!raised)
     std::printf("(the capture runs at the normal priority: a busy machine delays it too)\n");
   std::vector<Condition> conditions;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  if (idle) {
-    if (auto c = Measure("idle", 0, runs, program, pty, pcm)) conditions.push_back(*c);
-  }
-  if (loaded) {
-    const std::string name =
-        std::to_string(loops) + " busy loops, " + std::to_string(cores) + " cores";
-    if (auto c = Measure(name, loops, runs, program, pty, pcm)) conditions.push_back(*c);
-  }
+  const auto measure = [&](const std::string& name, int busy_loops) {
+    for (const test::ServerKind kind : servers) {
+      const std::string label =
+          servers.size() > 1 ? std::string(test::NameOf(kind)) + ", " + name : name;
+      if (auto c = Measure(label, kind, busy_loops, runs, program, pty, pcm))
+        conditions.push_back(*c);
+    }
+  };
+  if (idle) measure("idle", 0);
+  if (loaded)
+    measure(std::to_string(loops) + " busy loops, " + std::to_string(cores) + " cores", loops);
   if (conditions.empty()) return 1;
   PrintTable(conditions);
   return 0;
