@@ -117,6 +117,7 @@ class PrivateServer {
   bool Heard() { return server_.Snapshot().bytes.find_first_not_of('\0') != std::string::npos; }
 
   std::string Render() const { return test::ReadFile(server_.dir() / "render.pcm"); }
+  const test::TempDir& dir() const { return server_.dir(); }
   const Capture& capture() const { return capture_; }
   std::int64_t probe_spawned_ns() const { return probe_spawned_ns_; }
 
@@ -218,18 +219,20 @@ class PlaybackWhenTheServerGoes : public testing::TestWithParam<ServerKind> {};
 TEST_P(PlaybackWhenTheServerGoes, NextStartReportsOneLineAndCarriesOn) {
   PrivateServer server(GetParam(), Path::Pulse);
   ASSERT_NO_FATAL_FAILURE(server.Start());
+  const std::string gone = server.dir() / "gone";
   const std::string out =
-      server.Play({"render", "start", "600ms", "stop", "render", "start", "news", "stop", "render",
-                   "start", "news", "stop"},
+      server.Play({"render", "start", "wait=" + gone, "stop", "render", "start", "news", "stop",
+                   "render", "start", "news", "stop"},
                   [&] {
-                    // Once the first start is heard, however long its render
-                    // took (an emulated CPU takes most of a second).
+                    // Once the first start is heard, however long its open
+                    // and render took (an emulated CPU, a busy machine).
                     EXPECT_TRUE(WaitUntil([&] { return server.Heard(); }, 10000));
                     server.StopServer();
+                    test::WriteFile(gone, "");
                   });
   const auto reasons = LinesStartingWith(out, "no audio output: ");
   ASSERT_EQ(reasons.size(), 2u) << out;
-  EXPECT_LT(out.find("@600ms"), out.find("no audio output")) << "the first start played";
+  EXPECT_LT(out.find("@wait="), out.find("no audio output")) << "the first start played";
   const std::vector<Step> steps = StepsOf(out);
   ASSERT_EQ(steps.size(), 13u) << out;  // every step ran, and the save
   for (const Step& s : steps)
