@@ -15,9 +15,9 @@ namespace {
 // Added to PipeWire's shipped configuration (drop-ins under XDG_CONFIG_HOME
 // add to it; PIPEWIRE_CONFIG_DIR would replace it): the graph at the
 // render's rate, since a resampled stream is not the render's bytes; and a
-// session manager with no card, camera, Bluetooth or portal, none of which
-// runs without D-Bus. Its 60- files come before 90-enable-all, which starts
-// what is enabled.
+// session manager that looks for no card, camera or Bluetooth device (only
+// the null sink plays) and asks no portal, so that it runs without D-Bus.
+// Its 60- files come before 90-enable-all, which starts what is enabled.
 constexpr const char* kPipeWireConfig[][2] = {
     {"pipewire/pipewire.conf.d/quibbet.conf",
      "context.properties = { default.clock.rate = 44100 }\n"},
