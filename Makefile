@@ -66,6 +66,8 @@ corpus: deps $(BENCH_DIR)/CMakeCache.txt
 
 # Key to sound, stop to silence, start to sound and Escape to exit, heard
 # through a private sound server, idle and with every core busy: minutes.
+# PulseAudio unless LATENCY_ARGS='--server pipewire' (or
+# '--server pulseaudio,pipewire', both side by side).
 latency: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target quibbet_latency
 	$(BUILD_DIR)/bench/quibbet_latency $(LATENCY_ARGS) $(BUILD_DIR)/quibbet

@@ -12,6 +12,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -59,6 +60,16 @@ constexpr pa_usec_t kStopAnswerUsec = 1'500'000;
 // sound, so that a hung server cannot make the queue grow by a sound at
 // every start.
 constexpr pa_usec_t kStalledUsec = 200'000;
+
+// Silence written after the sound's last frame. PipeWire's pulse server
+// hands a stream on in whole periods of its graph, and while the stream is
+// not draining it plays silence in place of a last part period: the end of
+// the sound would stay in its buffer unheard (202 frames, measured). A whole
+// period of silence behind it carries it through. PipeWire's periods go up
+// to 2048 frames by default, 46 ms at 44.1 kHz; a stop flushes the silence
+// with the rest, so its length costs nothing.
+constexpr std::size_t kTailBytes = std::size_t{kFramesPerSecond / 20} * kBytesPerFrame;  // 50 ms
+constexpr std::array<std::uint8_t, kTailBytes> kTail{};
 
 const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kFramesPerSecond, kChannels};
 static_assert(kBytesPerSample == 2 && kChannels == 2, "the stream's format is s16le stereo");
@@ -216,6 +227,8 @@ class PulseOutput final : public Output {
     position_ += n;
     if (position_ < pcm_.size()) return;
     playing_ = false;
+    if (pa_stream_write(stream_, kTail.data(), kTail.size(), nullptr, 0, PA_SEEK_RELATIVE) < 0)
+      return;
     // Should the stream have run dry and be waiting to fill up again, the
     // end of the sound would stay in the server; this plays it regardless.
     if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);

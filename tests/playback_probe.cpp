@@ -10,6 +10,7 @@
 //   save=<path>  write the PCM of the last render to path
 //   news         wait (up to 5 s) until an output that was opening has said
 //                it gave up, and show that, as the program's loop does
+//   wait=<path>  wait (up to 10 s) until path exists
 // After each step it prints "@<step> <begin> <end>", CLOCK_MONOTONIC in
 // nanoseconds, the clock the test stamps its capture with.
 #include <time.h>
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "audio/playback.hpp"
@@ -65,6 +67,11 @@ bool Run(const std::string& step) {
     quibbet::StopPlayback();
   } else if (step == "news") {
     WaitForNews();
+  } else if (step.starts_with("wait=")) {
+    for (int ms = 0; ms < 10000 && !std::filesystem::exists(step.substr(5)); ms += 10) {
+      const timespec pause{0, 10000000};
+      nanosleep(&pause, nullptr);
+    }
   } else if (step.starts_with("save=")) {
     return Save(step.substr(5));
   } else if (step.ends_with("ms")) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -23,27 +24,41 @@ struct Capture {
   }
 };
 
-// A playback found in the capture: the render's bytes [0, length) heard
-// from capture offset begin on.
+// A place where a playback heard departs from the render and then goes on
+// with it: `silent` frames of silence were heard (in `channels`: 1 left, 2
+// right, 3 both) where `skipped` frames of the render were not (negative:
+// heard twice). Gaps a busy machine makes are whole periods of silence.
+struct Break {
+  std::size_t frame = 0;  // of the render, where it departs
+  std::size_t silent = 0;
+  std::ptrdiff_t skipped = 0;
+  int channels = 3;
+  // One line: where, what, and whose doing, as far as the capture tells.
+  std::string Describe() const;
+};
+
+// A playback found in the capture: the render's first `length` bytes heard
+// from capture offset `begin` on, up to `end`, through `breaks`.
 struct Heard {
-  std::size_t begin = 0, length = 0;
+  std::size_t begin = 0, end = 0, length = 0;
+  std::vector<Break> breaks;
 };
 
 struct Playbacks {
   std::vector<Heard> heard;
   std::string problem;  // empty when the capture is nothing but these
+  // Every break, described, or "" when there are none.
+  std::string Breaks() const;
+  // Whether every break is of a kind a busy machine makes: silence, or a
+  // part the capture lost.
+  bool OnlyGaps() const;
 };
 
-// Splits the capture from byte `from` on into playbacks of the render
-// separated by silence. Anything else (a sound that is not the render from
-// its first frame, or a render that goes on with wrong bytes) ends the search
-// as a problem.
+// Splits the capture from byte `from` on into playbacks of the render,
+// separated by silence, and finds where each departs from the render. A
+// sound that is not the render from its first frame, or samples that are
+// neither the render nor silence, end the search as a problem.
 Playbacks FindPlaybacks(const std::string& capture, std::span<const std::uint8_t> pcm,
                         std::size_t from = 0);
-
-// Milliseconds of silence the server inserted into playback h because the
-// client fell behind (an underrun): after a silent gap the render goes on,
-// shifted by the gap, from where it broke off. 0 when h did not break so.
-double UnderrunMs(const std::string& capture, std::span<const std::uint8_t> pcm, const Heard& h);
 
 }  // namespace quibbet::test
