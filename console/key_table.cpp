@@ -36,18 +36,6 @@ constexpr bool WellFormed() {
 }
 static_assert(WellFormed(), "the key table has a row that clashes with another or lacks its help");
 
-// The parameter steps, as double constants (the sums are done in double).
-constexpr double kDetuneStep = 0.001;
-constexpr double kFmStep = 0.1;
-constexpr double kNoiseStep = 0.01;
-
-// Any 32-bit tone is valid; stepping past either end wraps rather than
-// overflowing, which would be undefined behaviour.
-std::int32_t StepTone(std::int32_t tone, std::int32_t by) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(tone) +
-                                   static_cast<std::uint32_t>(by));
-}
-
 // Whether a key held before `k` in the table has the same action, which it
 // then did for both.
 bool ActionTaken(const KeySet& down, std::size_t k) {
@@ -131,6 +119,11 @@ Pass RunPass(const KeySet& down, std::int32_t selected_osc) {
   // only replays or saves keeps its "Tone" or error line below the screen.
   if (edited) pass.Add({.kind = Command::Kind::Draw});
   return pass;
+}
+
+std::int32_t StepTone(std::int32_t tone, std::int32_t by) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(tone) +
+                                   static_cast<std::uint32_t>(by));
 }
 
 float Step(float value, double step) {

@@ -192,8 +192,18 @@ Pass RunPass(const KeySet& down, std::int32_t selected_osc);
 // Does an edit: an Act command whose action IsEdit.
 void Edit(const Command& command, Patch& patch, std::int32_t& selected_osc);
 
+// The parameter steps of one key press, as double constants (the sums are
+// done in double).
+inline constexpr double kDetuneStep = 0.001;
+inline constexpr double kFmStep = 0.1;
+inline constexpr double kNoiseStep = 0.01;
+
 // A parameter step done in double precision: the field is widened, the step
 // added, and the sum rounded back to single precision.
 float Step(float value, double step);
+
+// Any 32-bit tone is valid; stepping past either end wraps rather than
+// overflowing, which would be undefined behaviour.
+std::int32_t StepTone(std::int32_t tone, std::int32_t by);
 
 }  // namespace quibbet
