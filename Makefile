@@ -64,6 +64,13 @@ corpus: deps $(BENCH_DIR)/CMakeCache.txt
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target fast_render_corpus
 	$(BENCH_DIR)/tests/fast_render_corpus
 
+# How G's random sounds turn out: of 1,000 rendered as --render renders,
+# how many are heard and how many are square-like at full scale.
+.PHONY: random-sounds
+random-sounds: deps $(BENCH_DIR)/CMakeCache.txt
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target random_sounds
+	$(BENCH_DIR)/bench/random_sounds
+
 # Key to sound, stop to silence, start to sound and Escape to exit, heard
 # through a private sound server, idle and with every core busy: minutes.
 # PulseAudio unless LATENCY_ARGS='--server pipewire' (or

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -31,12 +32,39 @@ CommandLine Refuse(std::string error) {
   return refused;
 }
 
-std::optional<std::int32_t> ReadTone(std::string_view text) {
-  std::int32_t tone = 0;
+// A whole number in decimal, all of `text`, in T's range.
+template <typename T>
+std::optional<T> ReadNumber(std::string_view text) {
+  T number = 0;
   const char* end = text.data() + text.size();
-  const auto [stop, ec] = std::from_chars(text.data(), end, tone);
+  const auto [stop, ec] = std::from_chars(text.data(), end, number);
   if (ec != std::errc{} || stop != end || text.empty()) return std::nullopt;
-  return tone;
+  return number;
+}
+
+// An option with a value, as `--name VALUE` or `--name=VALUE`.
+struct OptionValue {
+  bool matched = false;                   // args[i] is the option
+  std::optional<std::string_view> value;  // nothing when VALUE is missing
+};
+
+OptionValue ValueOf(std::string_view name, std::span<const std::string_view> args, std::size_t& i) {
+  const std::string_view arg = args[i];
+  OptionValue option;
+  if (arg == name) {
+    option.matched = true;
+    if (i + 1 < args.size()) option.value = args[++i];
+  } else if (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=') {
+    option.matched = true;
+    option.value = arg.substr(name.size() + 1);
+  }
+  return option;
+}
+
+// Without --seed: the calendar clock in its finest ticks, which splitmix64 spreads
+// over the whole state, so that two runs a moment apart differ.
+std::uint64_t SeedFromClock() {
+  return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
 }
 
 // Writes all of `text` to `stream`; false, with errno set, if it could not.
@@ -87,29 +115,28 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
     } else if (arg == "--version") {
       line.action = CommandLine::Action::Version;
       return line;
-    } else if (arg == "--render" || arg.starts_with("--render=")) {
-      if (arg == "--render") {
-        if (i + 1 == args.size()) {
-          return Refuse("--render needs a file name, or - for standard output" +
-                        std::string(kTryHelp));
-        }
-        line.render = std::string(args[++i]);
-      } else {
-        line.render = std::string(arg.substr(std::strlen("--render=")));
+    } else if (arg == "--autoplay") {
+      line.autoplay = true;
+    } else if (const OptionValue render = ValueOf("--render", args, i); render.matched) {
+      if (!render.value) {
+        return Refuse("--render needs a file name, or - for standard output" +
+                      std::string(kTryHelp));
       }
-      if (line.render->empty()) return Refuse("--render needs a file name, not ''");
-    } else if (arg == "--tone" || arg.starts_with("--tone=")) {
-      std::string_view value;
-      if (arg == "--tone") {
-        if (i + 1 == args.size()) return Refuse("--tone needs a number" + std::string(kTryHelp));
-        value = args[++i];
-      } else {
-        value = arg.substr(std::strlen("--tone="));
-      }
-      line.tone = ReadTone(value);
+      if (render.value->empty()) return Refuse("--render needs a file name, not ''");
+      line.render = std::string(*render.value);
+    } else if (const OptionValue tone = ValueOf("--tone", args, i); tone.matched) {
+      if (!tone.value) return Refuse("--tone needs a number" + std::string(kTryHelp));
+      line.tone = ReadNumber<std::int32_t>(*tone.value);
       if (!line.tone) {
         return Refuse("--tone expects a whole number from -2147483648 to 2147483647, not '" +
-                      std::string(value) + "'");
+                      std::string(*tone.value) + "'");
+      }
+    } else if (const OptionValue seed = ValueOf("--seed", args, i); seed.matched) {
+      if (!seed.value) return Refuse("--seed needs a number" + std::string(kTryHelp));
+      line.seed = ReadNumber<std::uint64_t>(*seed.value);
+      if (!line.seed) {
+        return Refuse("--seed expects a whole number from 0 to 18446744073709551615, not '" +
+                      std::string(*seed.value) + "'");
       }
     } else {
       return Refuse("unknown option '" + std::string(arg) + "'" + std::string(kTryHelp));
@@ -121,7 +148,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
 std::string VersionText() { return "quibbet " QUIBBET_VERSION "\n"; }
 
 std::string HelpText() {
-  static constexpr char kBefore[] = R"(Usage: quibbet [--tone N] [FILE]
+  static constexpr char kBefore[] = R"(Usage: quibbet [--tone N] [--seed N] [--autoplay] [FILE]
    or: quibbet --render OUT.wav [--tone N] [FILE]
 
 Shapes one short, decaying tone from two oscillators and a pitch, plays it
@@ -131,13 +158,16 @@ oscillator table. Driven by keys; a pipe or file of keys works too.
 Arguments:
   FILE        start with the oscillators saved in FILE by F8 (an import.txt)
   --tone N    start at pitch N, in semitones (default 10)
+  --seed N    make the random (G) and mutated (M) sounds from seed N
+              (0 to 2^64-1): the same seed and keys give the same sounds on
+              every machine; without it, the seed comes from the clock
+  --autoplay  start with autoplay (V) on: every edit plays the sound again
   --render OUT.wav
                     write the sound F7 would save right after start to OUT.wav
                     (- for standard output) and exit: no screen, no sound
   -h, --help  show this help and exit
   --version   show the version and exit
 
-Keys:
 )";
   static constexpr char kAfter[] = R"(
 Files written, to the current directory, each replacing the last:
@@ -178,6 +208,8 @@ std::optional<int> StartFromCommandLine(int argc, const char* const* argv, bool 
     std::copy(std::begin(loaded.osc), std::end(loaded.osc), patch.osc);
   }
   if (line.tone) patch.tone = *line.tone;
+  editor.Seed(line.seed ? *line.seed : SeedFromClock());
+  editor.SetAutoplay(line.autoplay);
   if (line.render) return RenderToFile(patch, *line.render, output_closed);
   return std::nullopt;
 }

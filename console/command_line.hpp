@@ -1,5 +1,6 @@
-// The command line: an optional patch file to open, a starting pitch, a
-// render straight to a WAV file, help and version. Read before anything else
+// The command line: an optional patch file to open, a starting pitch, the
+// seed of random sounds, autoplay, a render straight to a WAV file, help and
+// version. Read before anything else
 // starts, so a bad one is refused before the terminal changes or a sound plays.
 #pragma once
 
@@ -16,6 +17,8 @@ struct CommandLine {
   Action action = Action::Run;
   std::optional<std::string> file;  // rows saved by F8, to start from
   std::optional<std::int32_t> tone;
+  std::optional<std::uint64_t> seed;  // of random and mutated sounds; else from the clock
+  bool autoplay = false;
   std::optional<std::string> render;  // --render OUT: "-" is standard output
   std::string error;                  // for Refuse: the one line to show, without its line end
 };
@@ -28,7 +31,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args);
 std::string HelpText();
 std::string VersionText();
 
-// Reads the command line and sets the global patch from it. When the program
+// Reads the command line and sets the global patch and editor from it. When the program
 // must end at once (help, version, --render, a bad command line or FILE) it
 // has printed or written what it had to and this returns the exit status.
 // `output_closed`: standard output was closed at start (OpenStandardStreams),

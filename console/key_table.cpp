@@ -32,21 +32,15 @@ constexpr bool WellFormed() {
     // Every key is in the help, and each of its lines has one text.
     if (row.help_line == 0 || first_of_line != (row.help != nullptr)) return false;
   }
+  // The keys the legend names come first in the help, in lines of their own.
+  for (const KeyRow& row : kKeyTable) {
+    for (const KeyRow& other : kKeyTable) {
+      if (row.legend && !other.legend && row.help_line >= other.help_line) return false;
+    }
+  }
   return true;
 }
 static_assert(WellFormed(), "the key table has a row that clashes with another or lacks its help");
-
-// The parameter steps, as double constants (the sums are done in double).
-constexpr double kDetuneStep = 0.001;
-constexpr double kFmStep = 0.1;
-constexpr double kNoiseStep = 0.01;
-
-// Any 32-bit tone is valid; stepping past either end wraps rather than
-// overflowing, which would be undefined behaviour.
-std::int32_t StepTone(std::int32_t tone, std::int32_t by) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(tone) +
-                                   static_cast<std::uint32_t>(by));
-}
 
 // Whether a key held before `k` in the table has the same action, which it
 // then did for both.
@@ -61,7 +55,8 @@ bool ActionTaken(const KeySet& down, std::size_t k) {
 std::string KeysHelp() {
   std::uint8_t last_line = 0;
   for (const KeyRow& row : kKeyTable) last_line = std::max(last_line, row.help_line);
-  std::string out;
+  std::string out = "Keys shown on the screen:\n";
+  bool legend = true;
   for (std::uint8_t line = 1; line <= last_line; ++line) {
     std::string keys;
     const KeyRow* first = nullptr;
@@ -77,6 +72,10 @@ std::string KeysHelp() {
       keys += row.name;
     }
     if (first == nullptr) continue;
+    if (legend && !first->legend) {
+      out += "\nKeys not shown on the screen:\n";
+      legend = false;
+    }
     out += "  " + keys + std::string(keys.size() < 10 ? 12 - keys.size() : 2, ' ') + first->help +
            "\n";
   }
@@ -104,8 +103,26 @@ bool IsEdit(Action action) {
     case Action::NoiseDown:
     case Action::NoiseUp:
       return true;
+    case Action::Undo:
+    case Action::Redo:
+    case Action::Random:
+    case Action::Mutate:
+    case Action::Autoplay:
+      return false;
   }
   return false;
+}
+
+bool ChangesPatch(Action action) {
+  switch (action) {
+    case Action::Undo:
+    case Action::Redo:
+    case Action::Random:
+    case Action::Mutate:
+      return true;
+    default:
+      return IsEdit(action);
+  }
 }
 
 Pass RunPass(const KeySet& down, std::int32_t selected_osc) {
@@ -122,15 +139,21 @@ Pass RunPass(const KeySet& down, std::int32_t selected_osc) {
       quit.Add({.kind = Command::Kind::Act, .action = action});
       return quit;
     }
-    pass.Add({.kind = Command::Kind::Draw});
-    pass.Add({.kind = Command::Kind::Act, .action = action, .osc = osc});
-    edited = edited || IsEdit(action);
+    if (action != Action::Autoplay) pass.Add({.kind = Command::Kind::Draw});
+    pass.Add(
+        {.kind = Command::Kind::Act, .action = action, .key = static_cast<Key>(k), .osc = osc});
+    edited = edited || ChangesPatch(action);
   }
   // The screen is the only display: after an edit it must show the values the
   // next render will use, not those from before the last change. A pass that
   // only replays or saves keeps its "Tone" or error line below the screen.
   if (edited) pass.Add({.kind = Command::Kind::Draw});
   return pass;
+}
+
+std::int32_t StepTone(std::int32_t tone, std::int32_t by) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(tone) +
+                                   static_cast<std::uint32_t>(by));
 }
 
 float Step(float value, double step) {
@@ -180,10 +203,15 @@ void Edit(const Command& command, Patch& patch, std::int32_t& selected_osc) {
     case Action::NoiseUp:
       osc.noise = Step(osc.noise, kNoiseStep);
       return;
-    case Action::Quit:  // not edits: the program does these
+    case Action::Quit:  // not edits: the program and the editor do these
     case Action::Replay:
     case Action::SaveWave:
     case Action::SaveParam:
+    case Action::Undo:
+    case Action::Redo:
+    case Action::Random:
+    case Action::Mutate:
+    case Action::Autoplay:
       return;
   }
 }

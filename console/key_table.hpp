@@ -45,6 +45,12 @@ enum class Action : std::uint8_t {
   FmUp,
   NoiseDown,
   NoiseUp,
+  // Done by the editor (console/editor.hpp), with its history of steps.
+  Undo,
+  Redo,
+  Random,    // a whole new patch
+  Mutate,    // every value of the patch nudged a little
+  Autoplay,  // switches playing the sound again after every edit on or off
 };
 
 // How often a key acts while it is held down.
@@ -74,6 +80,9 @@ struct KeyRow {
   std::uint16_t virtual_key;  // the Windows virtual-key code of console input records
   Action action;
   Repeat repeat;
+  // Whether the status screen's legend names the key. --help lists these
+  // first, and then those that only it and the README name.
+  bool legend;
   // The key's line in --help's list of keys, counted from 1: keys with the
   // same number share a line, whose text the first of them in this table holds.
   std::uint8_t help_line;
@@ -86,43 +95,53 @@ struct KeyRow {
 // clang-format off
 inline constexpr KeyRow kKeyTable[] = {
     // name    text    tilde linux terminfo vk    action              repeat
-    //         help line and text
+    //         legend, help line and text
     {"Escape", '\x1b', 0,  0,   nullptr, 0x1B, Action::Quit,       Repeat::EveryPass,
-               10, "quit (Ctrl-C too; Ctrl-Z suspends)"},
+               false, 11, "quit (Ctrl-C too; Ctrl-Z suspends)"},
     {"Space",  ' ',    0,  0,   nullptr, 0x20, Action::Replay,     Repeat::EveryPass,
-               1, "render and play the sound again"},
+               true,  1, "render and play the sound again"},
     {"F5",     0,      15, 'E', "kf5",   0x74, Action::Replay,     Repeat::EveryPass,
-               1, nullptr},
+               false, 10, "render and play the sound again, as Space does"},
     {"F7",     0,      18, 0,   "kf7",   0x76, Action::SaveWave,   Repeat::EveryPass,
-               2, "save the last sound to out.wav"},
+               true,  2, "save the last sound to out.wav"},
     {"F8",     0,      19, 0,   "kf8",   0x77, Action::SaveParam,  Repeat::EveryPass,
-               3, "save both oscillators to import.txt"},
+               true,  3, "save both oscillators to import.txt"},
     {"O",      'o',    0,  0,   nullptr, 'O',  Action::PitchDown,  Repeat::EveryPass,
-               9, "pitch down / up by one semitone"},
+               true,  9, "pitch down / up by one semitone"},
     {"P",      'p',    0,  0,   nullptr, 'P',  Action::PitchUp,    Repeat::EveryPass,
-               9, nullptr},
+               true,  9, nullptr},
     {"1",      '1',    0,  0,   nullptr, '1',  Action::SelectOsc0, Repeat::EveryPass,
-               4, "select oscillator 0 / 1"},
+               true,  4, "select oscillator 0 / 1"},
     {"2",      '2',    0,  0,   nullptr, '2',  Action::SelectOsc1, Repeat::EveryPass,
-               4, nullptr},
+               true,  4, nullptr},
     {"A",      'a',    0,  0,   nullptr, 'A',  Action::Saw,        Repeat::EveryPass,
-               5, "waveform of the selected oscillator: saw / sine / square"},
+               true,  5, "waveform of the selected oscillator: saw / sine / square"},
     {"S",      's',    0,  0,   nullptr, 'S',  Action::Sine,       Repeat::EveryPass,
-               5, nullptr},
+               true,  5, nullptr},
     {"D",      'd',    0,  0,   nullptr, 'D',  Action::Square,     Repeat::EveryPass,
-               5, nullptr},
+               true,  5, nullptr},
     {"Q",      'q',    0,  0,   nullptr, 'Q',  Action::DetuneDown, Repeat::EveryPass,
-               6, "detune down / up by 0.001"},
+               true,  6, "detune down / up by 0.001"},
     {"W",      'w',    0,  0,   nullptr, 'W',  Action::DetuneUp,   Repeat::EveryPass,
-               6, nullptr},
+               true,  6, nullptr},
     {"E",      'e',    0,  0,   nullptr, 'E',  Action::FmDown,     Repeat::EveryPass,
-               7, "FM (sine waveshaping depth) down / up by 0.1"},
+               true,  7, "FM (sine waveshaping depth) down / up by 0.1"},
     {"R",      'r',    0,  0,   nullptr, 'R',  Action::FmUp,       Repeat::EveryPass,
-               7, nullptr},
+               true,  7, nullptr},
     {"T",      't',    0,  0,   nullptr, 'T',  Action::NoiseDown,  Repeat::EveryPass,
-               8, "noise down / up by 0.01"},
+               true,  8, "noise down / up by 0.01"},
     {"Y",      'y',    0,  0,   nullptr, 'Y',  Action::NoiseUp,    Repeat::EveryPass,
-               8, nullptr},
+               true,  8, nullptr},
+    {"Z",      'z',    0,  0,   nullptr, 'Z',  Action::Undo,       Repeat::OncePerPress,
+               false, 12, "undo / redo one step: a key's edits from press to release"},
+    {"X",      'x',    0,  0,   nullptr, 'X',  Action::Redo,       Repeat::OncePerPress,
+               false, 12, nullptr},
+    {"G",      'g',    0,  0,   nullptr, 'G',  Action::Random,     Repeat::OncePerPress,
+               false, 13, "a random sound"},
+    {"M",      'm',    0,  0,   nullptr, 'M',  Action::Mutate,     Repeat::OncePerPress,
+               false, 14, "mutate: nudge every value a little, the waveform rarely"},
+    {"V",      'v',    0,  0,   nullptr, 'V',  Action::Autoplay,   Repeat::OncePerPress,
+               false, 15, "autoplay on / off: play the sound again after every edit"},
 };
 // clang-format on
 inline constexpr std::size_t kKeyCount = std::size(kKeyTable);
@@ -148,7 +167,8 @@ constexpr std::optional<Key> KeyNamed(std::string_view name) {
 inline constexpr Key kQuitKey =
     *FindKey([](const KeyRow& row) { return row.action == Action::Quit; });
 
-// The lines of --help that list the keys: two spaces, the keys, their text.
+// The lines of --help that list the keys: two spaces, the keys, their text;
+// under one heading the keys the screen's legend names, under another the rest.
 std::string KeysHelp();
 
 // ---- One pass of the main loop
@@ -161,6 +181,7 @@ struct Command {
   enum class Kind : std::uint8_t { Draw, Act };
   Kind kind = Kind::Draw;
   Action action = Action::Quit;  // for Act
+  Key key{};                     // for Act: the first key held with that action
   // For an oscillator's edit: the oscillator, the one selected when the pass began.
   std::uint8_t osc = 0;
   bool operator==(const Command&) const = default;
@@ -183,17 +204,33 @@ class Pass {
 // reaches outside the patch.
 bool IsEdit(Action action);
 
+// Whether an action may change the patch or the selection: the edits, and
+// undo, redo, random and mutate, which the editor does (console/editor.hpp).
+bool ChangesPatch(Action action);
+
 // The commands of one pass with the keys `down`, tested in table order, while
-// `selected_osc` is selected. Every action except quitting is preceded by a
-// draw, so the screen shows the values from before its change; a pass that
-// edited draws once more at its end. Quitting is the pass's only command.
+// `selected_osc` is selected. Every action except quitting and the autoplay
+// switch is preceded by a draw, so the screen shows the values from before
+// its change; a pass that may have changed the patch draws once more at its
+// end. The autoplay switch draws nothing: it changes nothing on the screen.
+// Quitting is the pass's only command.
 Pass RunPass(const KeySet& down, std::int32_t selected_osc);
 
 // Does an edit: an Act command whose action IsEdit.
 void Edit(const Command& command, Patch& patch, std::int32_t& selected_osc);
 
+// The parameter steps of one key press, as double constants (the sums are
+// done in double).
+inline constexpr double kDetuneStep = 0.001;
+inline constexpr double kFmStep = 0.1;
+inline constexpr double kNoiseStep = 0.01;
+
 // A parameter step done in double precision: the field is widened, the step
 // added, and the sum rounded back to single precision.
 float Step(float value, double step);
+
+// Any 32-bit tone is valid; stepping past either end wraps rather than
+// overflowing, which would be undefined behaviour.
+std::int32_t StepTone(std::int32_t tone, std::int32_t by);
 
 }  // namespace quibbet

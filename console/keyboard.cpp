@@ -57,6 +57,7 @@ void Keyboard::Feed(const KeyEvent& event) {
     // a repeat of a key not known to be down (pressed with a shortcut's
     // modifier, which is then let go) is its press.
     if (event.action == KeyAction::Repeat && once_per_press_.test(k) && held_.test(k)) return;
+    if (event.action == KeyAction::Press || !held_.test(k)) pressed_since_pass_.set(k);
     tapped_.set(k);
     if (!event.one_shot) held_.set(k);
     return;
@@ -90,20 +91,49 @@ void Keyboard::BeginPass(long long now_ms) {
       down_.set(k);
     }
     tapped_.reset();
+    pressed_ = pressed_since_pass_;
+    pressed_since_pass_.reset();
     return;
   }
   down_.reset();
+  pressed_.reset();
+  // Without releases, a hold ends when its key stops coming.
+  if (hold_.any() && now_ms - hold_last_ms_ > (hold_repeats_ ? kHoldRepeatGapMs : kHoldFirstGapMs))
+    hold_.reset();
   if (queue_size_ == 0) return;
   const Key key = PopQueued();
-  down_.set(Index(key));
+  const std::size_t k = Index(key);
   // A script's keys are each meant, and nothing auto-repeats in a pipe.
-  if (source_ != KeySource::LegacyTerminal) return;
+  if (source_ != KeySource::LegacyTerminal) {
+    down_.set(k);
+    pressed_.set(k);
+    return;
+  }
+  const bool repeat = hold_.test(k);
+  pressed_.set(k, !repeat);
+  hold_.reset();
+  hold_.set(k);
+  hold_repeats_ = repeat;
+  hold_last_ms_ = now_ms;
+  if (!once_per_press_.test(k)) {
+    down_.set(k);
+  } else if (!repeat || now_ms >= next_repeat_ms_[k]) {
+    down_.set(k);
+    // Held, the terminal's repeats come faster than ours, a few to each of
+    // ours: counted from when it was due, the key keeps ten a second.
+    const long long due = next_repeat_ms_[k];
+    next_repeat_ms_[k] =
+        (repeat && now_ms - due < kRepeatIntervalMs ? due : now_ms) + kRepeatIntervalMs;
+  }
   while (queue_size_ > 0 && SameSlowAction(key, queue_[queue_head_])) PopQueued();
 }
 
 // Taps already seen still act once: the key did go down. Only the held state,
 // whose releases may now never arrive, is forgotten.
-void Keyboard::ReleaseAll() { held_.reset(); }
+void Keyboard::ReleaseAll() {
+  held_.reset();
+  hold_.reset();
+}
 
 bool Keyboard::Idle() const {
   return down_.none() && held_.none() && tapped_.none() && queue_size_ == 0;

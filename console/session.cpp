@@ -19,14 +19,26 @@
 namespace quibbet {
 namespace {
 
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 // Renders the patch and plays it. The sound starts as soon as its first
 // piece is rendered, and the output reads each further piece as it is done.
 // The rest takes milliseconds, so it is rendered right away: this returns
 // with the sound complete, for F7 to save.
 void PlaySound() {
+  editor.Played(NowMs());
   BeginSound();
   StartPlayback(sample_buffer, SoundBytesReady());
   while (RenderMore()) PlaybackReady(SoundBytesReady());
+}
+
+// The device reads the buffer until it is stopped.
+void Replay() {
+  StopPlayback();
+  PlaySound();
 }
 
 // Does what one pass asks, in its order; false when the program is to end.
@@ -40,9 +52,7 @@ bool Perform(const Pass& pass) {
       case Action::Quit:
         return false;
       case Action::Replay:
-        // The device reads the buffer until it is stopped.
-        StopPlayback();
-        PlaySound();
+        Replay();
         break;
       case Action::SaveWave:
         SaveWave("out.wav", sample_buffer);
@@ -50,8 +60,11 @@ bool Perform(const Pass& pass) {
       case Action::SaveParam:
         SaveParam("import.txt", patch);
         break;
+      case Action::Autoplay:
+        editor.SetAutoplay(!editor.autoplay());
+        break;
       default:
-        Edit(command, patch, selected_osc);
+        editor.Do(command);
         break;
     }
   }
@@ -62,8 +75,10 @@ bool Perform(const Pass& pass) {
 bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& events) {
   events.clear();
   // With nothing held or queued the loop sleeps in the wait for input
-  // instead of polling every 16 ms: an idle program costs no CPU.
-  terminal.ReadKeys(events, keyboard.Room(), keyboard.Idle() ? -1 : 0);
+  // instead of polling every 16 ms: an idle program costs no CPU. A hold
+  // without releases ends by time, and a pass must see it end.
+  const bool idle = keyboard.Idle() && keyboard.Held().none();
+  terminal.ReadKeys(events, keyboard.Room(), idle ? -1 : 0);
   bool ctrl_z = false;
   for (const KeyEvent& event : events) {
     if (event.kind == KeyEvent::Kind::Suspend) {
@@ -73,11 +88,6 @@ bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& eve
     }
   }
   return ctrl_z;
-}
-
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -119,7 +129,11 @@ int RunSession() {
     }
 
     keyboard.BeginPass(NowMs());
+    editor.Held(keyboard.Held(), keyboard.Pressed());
     if (!Perform(RunPass(keyboard.Down(), selected_osc))) break;
+    // Taps and keys let go end their step now, and autoplay plays them.
+    editor.Held(keyboard.Held());
+    if (editor.ReplayDue(NowMs())) Replay();
     std::this_thread::sleep_for(std::chrono::milliseconds(kPassPauseMs));
   }
 

@@ -32,6 +32,8 @@ std::string Outcome(const std::vector<std::string_view>& args) {
   if (line.file) out += " file=" + *line.file;
   if (line.tone) out += " tone=" + std::to_string(*line.tone);
   if (line.render) out += " render=" + *line.render;
+  if (line.seed) out += " seed=" + std::to_string(*line.seed);
+  if (line.autoplay) out += " autoplay";
   return out;
 }
 
@@ -70,6 +72,11 @@ TEST(ParseCommandLine, EachArgumentMeansWhatTheHelpSays) {
        "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not '1.5'"},
       {{"--tone", "+3"},
        "quibbet: --tone expects a whole number from -2147483648 to 2147483647, not '+3'"},
+      {{"--seed", "0", "--autoplay"}, "run seed=0 autoplay"},
+      {{"--seed=18446744073709551615"}, "run seed=18446744073709551615"},
+      {{"--seed"}, "quibbet: --seed needs a number; try 'quibbet --help'"},
+      {{"--seed", "-1"},
+       "quibbet: --seed expects a whole number from 0 to 18446744073709551615, not '-1'"},
       {{"a.txt", "b.txt"},
        "quibbet: one FILE at most, but got 'a.txt' and 'b.txt'; try 'quibbet --help'"},
   };

@@ -302,6 +302,21 @@ TEST(LegacyTerminal, GetsTypedKeysNoFlagsAndAMissingAudioOutputShownBelowTheFirs
   EXPECT_EQ(ReadFile(dir / "import.txt"), EncodeParams(expected));
 }
 
+// A key typed again within 150 ms of autoplay's last replay is held back
+// while it may be repeating; once its repeats stop, the loop must still be
+// awake to play it.
+TEST(LegacyTerminal, AutoplayPlaysAnEditHeldBackOnceTheKeyStopsRepeating) {
+  TempDir dir;
+  PtyProgram program(dir.path(), "/dev/null", {"--autoplay"});
+  ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
+  program.Send("p");
+  ASSERT_TRUE(program.WaitFor("Tone = 11")) << program.Escaped();
+  program.Send("p");
+  EXPECT_TRUE(program.WaitFor("Tone = 12")) << program.Escaped();
+  program.Send("\x1b");
+  EXPECT_EQ(program.WaitForExit(false), 0);
+}
+
 TEST(TerminalCare, QuitSignalsAndCrashesPutTheTerminalBack) {
   for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGSEGV, SIGABRT}) {
     TempDir dir;
@@ -557,10 +572,13 @@ TEST(Tmux, CtrlZUnderAParentProcessStopsTheWholeJobAndFgBringsItBack) {
 // Keys from a pipe: a scripted session.
 
 // The program with `keys` (printf's notation) piped in, run in `dir` with
-// `args` (for sh): what it printed on both streams, then "exit=<status>".
-std::string RunPiped(const TempDir& dir, const std::string& keys, const std::string& args = "") {
+// `args` (for sh) and the variables `env`: what it printed on both streams,
+// then "exit=<status>".
+std::string RunPiped(const TempDir& dir, const std::string& keys, const std::string& args = "",
+                     const std::string& env = "") {
   return RunCommand("cd " + Quoted(dir.path()) + " && printf " + Quoted(keys) + " | " + kNoServer +
-                    " " + kSilentAlsa + " " QUIBBET_BINARY " " + args + " 2>&1; echo \"exit=$?\"");
+                    " " + kSilentAlsa + " " + env + " " QUIBBET_BINARY " " + args +
+                    " 2>&1; echo \"exit=$?\"");
 }
 
 TEST(PipedKeys, NoKeysRendersOnceShowsTheScreenAtStartAndEndAndWritesNothing) {
@@ -599,6 +617,52 @@ TEST(PipedKeys, ScriptLongerThanTheKeyQueueLosesNoKey) {
   const std::string end = FormatScreen(expected, 0) + "exit=0\n";
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), end.size())), end);
   EXPECT_EQ(ReadFile(dir / "import.txt"), EncodeParams(expected));
+}
+
+// Edits of every kind (2 A Q E R T Y P O G M), each key a step, undone to
+// the start and redone to the end; a seed gives the same import.txt again.
+TEST(PipedKeys, EveryKindOfEditIsUndoneAndRedoneAndASeedRepeatsTheSession) {
+  const std::string edits = "2aqertypogm", undo(11, 'z'), redo(11, 'x'), f8 = "\\033[19~";
+  const auto session = [&](const std::string& keys, const std::string& import_txt = "") {
+    TempDir dir;
+    const std::string out = RunPiped(dir, keys + f8, "--seed 42", "QUIBBET_AUDIO=null");
+    if (!import_txt.empty()) {
+      EXPECT_EQ(ReadFile(dir / "import.txt"), import_txt) << keys;
+    }
+    return out.substr(out.rfind("***\n   Quibbet"));  // the last screen
+  };
+  TempDir dir;
+  RunPiped(dir, edits + f8, "--seed 42", "QUIBBET_AUDIO=null");
+  const std::string edited = ReadFile(dir / "import.txt");
+  ASSERT_NE(edited, EncodeParams(Patch{}));
+  const std::string last = session(edits, edited);
+  EXPECT_EQ(session(edits + undo + "z", EncodeParams(Patch{})), session("", EncodeParams(Patch{})));
+  EXPECT_EQ(session(edits + undo + redo + "x", edited), last);
+  // The seed's sounds, the same on every platform (the cross-platform tests
+  // compare the programs' files): a random sound, then mutated.
+  EXPECT_EQ(session("gm"), session("gm",
+                                   "{0, 0.975000, 0.300000, 0.180000 },\r\n"
+                                   "{1, 0.989000, 1.100000, 0.010000 },\r\n"));
+}
+
+// Autoplay's replays, counted by their "Tone" lines: one at start, one for
+// each key that changed the patch while it was on, and none for a key that
+// changed nothing.
+TEST(PipedKeys, AutoplayPlaysEachEditThatChangesThePatch) {
+  const struct {
+    const char* args;
+    const char* keys;
+    int tones;
+  } cases[] = {
+      {"", "pp", 1},
+      {"", "vpp1zzzxgmvp", 8},  // 1 (selected already) and the third z change nothing
+      {"--autoplay", "p2 ", 3},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    EXPECT_EQ(Count(RunPiped(dir, c.keys, c.args, "QUIBBET_AUDIO=null"), "Tone = "), c.tones)
+        << c.args << " " << c.keys;
+  }
 }
 
 // ---------------------------------------------------------------------------

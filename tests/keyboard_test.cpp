@@ -150,6 +150,23 @@ TEST(KeyboardWithoutReleases, FromATerminalARunOfOneReplayOrSaveWaitingInLineAct
       Play(script, {{"Space F5 F7 F7", "Space"}, {"", "F5"}, {"", "F7"}, {"", "F7"}, {"", ""}}));
 }
 
+TEST(KeyboardWithoutReleases, OncePerPressKeyActsTenTimesASecondAtMostInARunOfItsEvents) {
+  KeySet once_per_press;
+  once_per_press.set(static_cast<std::size_t>(KeyNamed("P").value()));
+  Keyboard kb(KeySource::LegacyTerminal, once_per_press);
+  // The terminal repeats every 33 ms; another key between ends the run.
+  EXPECT_TRUE(Play(kb, {{"P.", "P"},
+                        {"P.", "", 33},
+                        {"P.", "", 33},
+                        {"P.", "P", 34},
+                        {"P.", "", 33},
+                        {"P.", "", 33},
+                        {"P.", "P", 34},
+                        {"O.", "O"},
+                        {"P.", "P"},
+                        {"", ""}}));
+}
+
 TEST(KeyboardWithoutReleases, FullQueueDropsTheNewest) {
   Keyboard kb(KeySource::Script, {});
   // Wrap the ring once before filling it, so indices go round.

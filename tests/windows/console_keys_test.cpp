@@ -248,6 +248,26 @@ TEST_F(ConsoleKeys, HeldKeysActOncePerPassUntilTheirKeyUp) {
   QuitWithEscape();
 }
 
+// Undo acts once per press: the console's repeats of a Z held for 200 ms add
+// nothing, and held past half a second it repeats until nothing is left.
+TEST_F(ConsoleKeys, UndoActsOncePerPressAndRepeatsOnlyWhenHeldPastHalfASecond) {
+  const auto hold = [&](WORD key, int ms) {
+    Send({KeyRecord(key, true)});
+    for (int held = 0; held < ms; held += 50) {
+      Sleep(50);
+      Send({KeyRecord(key, true)});
+    }
+    Send({KeyRecord(key, false)});
+    Sleep(150);
+  };
+  for (int tap = 0; tap < 5; ++tap) hold('P', 0);
+  hold('Z', 200);
+  EXPECT_EQ(LastValue(program_->Output(), "PITCH     = "), "14");
+  hold('Z', 1500);
+  EXPECT_EQ(LastValue(program_->Output(), "PITCH     = "), "10");
+  QuitWithEscape();
+}
+
 TEST_F(ConsoleKeys, CtrlCQuitsLikeEscape) {
   INPUT_RECORD down = KeyRecord('C', true, 3);
   down.Event.KeyEvent.dwControlKeyState = LEFT_CTRL_PRESSED;

@@ -32,18 +32,19 @@ for level in reference sse2 avx2 avx512; do
   fi
 done
 
-# The programs: starting pitch, a patch file to start from, and the keys.
-# The script edits, replays, and saves both files.
+# The programs: starting pitch, a patch file to start from, the keys and
+# other options. The script edits, replays, and saves both files.
 check_program() {
-  name=$1 tone=$2 rows=$3 keys=$4
+  name=$1 tone=$2 rows=$3 keys=$4 options=${5:-}
   for side in linux windows; do
     mkdir -p "$work/$name/$side"
     printf '%b' "$rows" >"$work/$name/$side/start.txt"
   done
   (cd "$work/$name/linux" &&
-    printf '%b' "$keys" | "$linux/quibbet" --tone "$tone" start.txt >/dev/null)
+    printf '%b' "$keys" | "$linux/quibbet" --tone "$tone" $options start.txt >/dev/null)
   (cd "$work/$name/windows" &&
-    printf '%b' "$keys" | "$run" "$prefix" "$windows/quibbet.exe" --tone "$tone" start.txt >/dev/null)
+    printf '%b' "$keys" | "$run" "$prefix" "$windows/quibbet.exe" --tone "$tone" $options start.txt \
+      >/dev/null)
   for file in out.wav import.txt; do
     if [ ! -s "$work/$name/linux/$file" ]; then
       echo "$name: the Linux program wrote no $file"
@@ -61,5 +62,7 @@ check_program default 10 "$default_rows" '\033[18~\033[19~'
 check_program edited 365 "$default_rows" '2aqqqwrrtpp \033[18~\033[19~'
 check_program high 1000 '{0, 1.500000, 0.300000, 0.100000 },\r\n{2, 0.250000, 4.000000, -0.050000 },\r\n' \
   'p1sey \033[18~\033[19~'
+# Random and mutated sounds from one seed, with undo and redo among them.
+check_program random 10 "$default_rows" 'gmgz2mxm \033[18~\033[19~' '--seed 42'
 
 exit "$fail"
