@@ -65,17 +65,24 @@ test: build
 
 # ---- What CI runs, in its order, each section's start printed with the time
 # since the first: `make check` on a developer's machine is CI. The check of
-# one target is `make <target>`.
+# one target is `make <target>`; `make -k check` goes on past a failed
+# section and names every failed one at the end.
 CHECK_SECTIONS := test lint test-windows test-players package test-package test-asan \
   exactness-gcc-O3-native exactness-clang exactness-portable test-aarch64 test-emulated fuzz
 .PHONY: check
 check:
-	@start=$$(date +%s); \
-	for target in $(CHECK_SECTIONS) "all passed"; do \
+	@start=$$(date +%s); failed=; \
+	for target in $(CHECK_SECTIONS); do \
 	  at=$$(($$(date +%s) - start)); \
 	  printf '\n==== make %s (at %d:%02d) ====\n' "$$target" $$((at / 60)) $$((at % 60)); \
-	  [ "$$target" = "all passed" ] || $(MAKE) --no-print-directory $$target || exit 1; \
-	done
+	  $(MAKE) --no-print-directory -f $(firstword $(MAKEFILE_LIST)) $$target || \
+	    { [ -n "$(findstring k,$(firstword -$(MAKEFLAGS)))" ] || exit 1; failed="$$failed $$target"; }; \
+	done; \
+	at=$$(($$(date +%s) - start)); \
+	if [ -n "$$failed" ]; then \
+	  printf '\n==== failed:%s (at %d:%02d) ====\n' "$$failed" $$((at / 60)) $$((at % 60)); exit 1; \
+	fi; \
+	printf '\n==== all passed (at %d:%02d) ====\n' $$((at / 60)) $$((at % 60))
 
 # The player's builds for other compilers and targets (one of them under
 # wine), its random patches and the import.txt round trip.
