@@ -102,10 +102,10 @@ test-package:
 
 # Every test but the player's other builds and the packages (test-players and
 # test-package ran those, and under the sanitizers they would only take long)
-# and the start-up signal sweep, which times real processes to the
-# millisecond, which the sanitizers' start and exit work (the leak scan)
-# makes meaningless. A Debug build: gcc at -O0, so its exactness tests also
-# prove the bytes of unoptimised code.
+# and the start-up signal sweep: it times real processes to the millisecond,
+# and the sanitizers' start and exit work (the leak scan) makes that
+# meaningless. A Debug build: gcc at -O0, so its exactness tests also prove
+# the bytes of unoptimised code, and CI needs no exactness-gcc-O0.
 .PHONY: test-asan
 test-asan:
 	$(call configure,$(ASAN_DIR),run test,-DCMAKE_BUILD_TYPE=Debug -DQUIBBET_SANITIZE=ON)
@@ -283,7 +283,7 @@ test-emulated: build
 	$(MAKE) --no-print-directory -j3 --output-sync=target test-s390x test-i686 corpus-aarch64
 # ---- end of other CPUs
 
-# Every folder that any target here makes.
+# Every folder that any target here makes ($(FUZZ_DIR) is scripts/fuzz's).
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR) $(PORTABLE_DIR) $(ASAN_DIR) $(FUZZ_DIR) \
 	  $(CROSS_CPUS:%=$(CROSS_DIR)-%) $(EXACTNESS_VARIANTS:%=$(EXACT_DIR)-%)
