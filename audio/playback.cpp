@@ -88,8 +88,8 @@ const Choice& Chosen() {
     std::string names;
     for (const Backend& row : Backends()) {
       names += std::string(names.empty() ? "" : ", ") + row.name;
-      const bool wanted = only != nullptr && *only != '\0' ? only == std::string(row.name)
-                                                           : row.tried_by_default;
+      const bool wanted =
+          only != nullptr && *only != '\0' ? only == std::string(row.name) : row.tried_by_default;
       if (wanted) c.rows.push_back(&row);
     }
     if (c.rows.empty()) {
@@ -125,7 +125,7 @@ struct Attempt {
   bool done = false;
   bool given_up = false;
   std::unique_ptr<Output> output;
-  std::string reasons;            // each backend that failed, as the line says it
+  std::string reasons;  // each backend that failed, as the line says it
   const Backend* trying = nullptr;
 };
 
@@ -212,7 +212,9 @@ void Discard(std::unique_ptr<Output> output) {
 
 class Device {
  public:
-  Device() { StartAudioThread([this] { Run(); }).detach(); }
+  Device() {
+    StartAudioThread([this] { Run(); }).detach();
+  }
 
   void Play(std::span<const std::uint8_t> pcm, std::size_t ready) {
     {
@@ -263,7 +265,7 @@ class Device {
       if (stops_done_ != stops_asked_) {
         const std::uint64_t asked = stops_asked_;
         lock.unlock();
-        if (output != nullptr && !output->Silence()) Discard(std::move(output));
+        if (output != nullptr && !output->Silence()) Discard(std::exchange(output, nullptr));
         lock.lock();
         stops_done_ = asked;
         handed_ = false;
@@ -308,14 +310,14 @@ class Device {
       lock.lock();
       if (reason.empty()) return;
       handed_ = false;
-      Discard(std::move(output));  // broken, as when the server restarted
+      Discard(std::exchange(output, nullptr));  // broken, as when the server restarted
     }
     lock.unlock();
     Tell(reason);
     lock.lock();
   }
 
-  std::mutex mutex_;  // guards everything below
+  std::mutex mutex_;                  // guards everything below
   std::condition_variable asked_;     // the loop to the device's thread
   std::condition_variable answered_;  // the device's thread to the loop
 

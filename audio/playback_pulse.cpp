@@ -209,9 +209,7 @@ class PulseOutput final : public Output {
 
   // With the lock held: how long the server has left a stop unanswered; 0
   // when it has answered every one.
-  pa_usec_t Unanswered() const {
-    return unanswered_ == 0 ? 0 : pa_rtclock_now() - waiting_since_;
-  }
+  pa_usec_t Unanswered() const { return unanswered_ == 0 ? 0 : pa_rtclock_now() - waiting_since_; }
 
   // With the lock held: hands the server up to `bytes` more of the sound.
   void Feed(std::size_t bytes) {
@@ -272,8 +270,8 @@ class PulseOutput final : public Output {
   std::size_t position_ = 0;  // bytes of pcm_ handed to the server
   std::size_t ready_ = 0;     // bytes of pcm_ rendered
   bool playing_ = false;
-  int unanswered_ = 0;            // stops the server has not answered yet
-  pa_usec_t waiting_since_ = 0;   // since the first of them, or the last answer
+  int unanswered_ = 0;           // stops the server has not answered yet
+  pa_usec_t waiting_since_ = 0;  // since the first of them, or the last answer
 };
 
 }  // namespace

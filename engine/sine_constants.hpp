@@ -14,7 +14,7 @@
 namespace quibbet::sine {
 
 #define QUIBBET_PLAYER_SHARED_CONSTANTS_ONLY
-#include "player/quibbet_player.c"
+#include "player/quibbet_player.c"  // NOLINT(bugprone-suspicious-include): its block only
 #undef QUIBBET_PLAYER_SHARED_CONSTANTS_ONLY
 
 constexpr int kTaylorTerms = QUIBBET_TAYLOR_TERMS;

@@ -358,9 +358,8 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
       ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
       EXPECT_LT(elapsed_ms(start), test::ScaledMs(1000)) << "the screen waited for the server";
       if (given_up) {
-        ASSERT_TRUE(
-            program.WaitFor("no audio output: no sound server (") &&
-            program.WaitFor(" does not answer) and no ALSA device ("))
+        ASSERT_TRUE(program.WaitFor("no audio output: no sound server (") &&
+                    program.WaitFor(" does not answer) and no ALSA device ("))
             << program.Escaped();
         EXPECT_LT(elapsed_ms(start), test::ScaledMs(3000)) << "the open gave up late";
       }

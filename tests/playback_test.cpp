@@ -189,7 +189,8 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
     for (int cut : {0, 2}) {
       const std::size_t last = capture.bytes.find_last_not_of('\0', heard[cut].end - 1);
       const double ms = (capture.ArrivalOf(last) - stops[cut].begin) / 1e6;
-      EXPECT_LE(ms, test::ScaledMs(100)) << "playback " << cut << " still heard " << ms << " ms after the stop";
+      EXPECT_LE(ms, test::ScaledMs(100))
+          << "playback " << cut << " still heard " << ms << " ms after the stop";
       std::printf("playback %d: last sound %.1f ms after StopPlayback began (it took %.1f ms)\n",
                   cut, ms, (stops[cut].end - stops[cut].begin) / 1e6);
     }
@@ -279,9 +280,9 @@ TEST(PlaybackWithoutOutput, ReportsOneLineFailsFastAndCarriesOn) {
 // nowhere, with no line; a name this platform's table lacks gives one line
 // that names those it has, and the program carries on without sound.
 TEST(PlaybackChosenByName, NullPlaysWithoutALineAndAnUnknownNameListsTheNames) {
-  const test::Finished null = test::RunToEnd(
-      {QUIBBET_PLAYBACK_PROBE, "render", "start", "300ms", "stop", "start", "stop"},
-      {{"QUIBBET_AUDIO", "null"}, {"PULSE_SERVER", "unix:/dev/null/no-server"}});
+  const test::Finished null =
+      test::RunToEnd({QUIBBET_PLAYBACK_PROBE, "render", "start", "300ms", "stop", "start", "stop"},
+                     {{"QUIBBET_AUDIO", "null"}, {"PULSE_SERVER", "unix:/dev/null/no-server"}});
   EXPECT_EQ(null.status, 0);
   EXPECT_EQ(null.err, "");
   EXPECT_TRUE(LinesStartingWith(null.out, "no audio output").empty()) << null.out;
