@@ -274,7 +274,7 @@ bench-web: web
 	node bench/web_bench.mjs $(BENCH_DIR)/bench/quibbet_bench $(WEB_DIR)
 
 test-web: web build
-	cd $(BUILD_DIR) && ctest -L web --output-on-failure
+	cd $(BUILD_DIR) && ctest -L web --output-on-failure -j $(JOBS)
 # ---- end of the player on the web
 
 # ---- Other CPUs, built with cmake/<triple>.cmake and tested under qemu-user.

@@ -17,8 +17,13 @@ namespace quibbet {
 // An open output stream, kept for the whole run. Its calls come from one
 // thread at a time (the device's thread in playback.cpp), never from the
 // program's loop, so a call that hangs inside a library holds no key.
+// An output owns a stream and a thread that reads the pcm: neither is
+// copied.
 class Output {
  public:
+  Output() = default;
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
   virtual ~Output() = default;
 
   // Plays pcm (44.1 kHz, 16-bit little-endian, stereo) once from its first
@@ -38,6 +43,16 @@ class Output {
   // given up, and destroyed where no one waits for it.
   virtual bool Silence() = 0;
 };
+
+// A new T opened by its Open(): the output, or null with `reason` saying
+// why not.
+template <typename T>
+std::unique_ptr<Output> Opened(std::string& reason) {
+  auto out = std::make_unique<T>();
+  reason = out->Open();
+  if (!reason.empty()) return nullptr;
+  return out;
+}
 
 // What one open learns for those tried after it.
 struct OpenContext {

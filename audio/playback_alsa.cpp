@@ -57,10 +57,6 @@ enum class Request : std::uint32_t { None, Play, Silence, Quit };
 
 class AlsaOutput final : public Output {
  public:
-  AlsaOutput() = default;
-  AlsaOutput(const AlsaOutput&) = delete;
-  AlsaOutput& operator=(const AlsaOutput&) = delete;
-
   ~AlsaOutput() override {
     if (thread_.joinable()) {
       Ask(Request::Quit);
@@ -303,10 +299,7 @@ std::unique_ptr<Output> OpenAlsaOutput(std::string& reason, OpenContext& context
     reason = "default: it plays through that same server";
     return nullptr;
   }
-  auto out = std::make_unique<AlsaOutput>();
-  reason = out->Open();
-  if (!reason.empty()) return nullptr;
-  return out;
+  return Opened<AlsaOutput>(reason);
 }
 
 }  // namespace quibbet

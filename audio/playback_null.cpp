@@ -28,8 +28,6 @@ constexpr auto kPeriod = std::chrono::milliseconds(10);
 class NullOutput final : public Output {
  public:
   NullOutput() : thread_(StartAudioThread([this] { Run(); })) {}
-  NullOutput(const NullOutput&) = delete;
-  NullOutput& operator=(const NullOutput&) = delete;
 
   ~NullOutput() override {
     {

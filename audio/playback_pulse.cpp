@@ -76,10 +76,6 @@ static_assert(kBytesPerSample == 2 && kChannels == 2, "the stream's format is s1
 
 class PulseOutput final : public Output {
  public:
-  PulseOutput() = default;
-  PulseOutput(const PulseOutput&) = delete;
-  PulseOutput& operator=(const PulseOutput&) = delete;
-
   ~PulseOutput() override {
     // Stopping the loop joins its thread, so nothing below races a callback.
     if (loop_ != nullptr) pa_threaded_mainloop_stop(loop_);
@@ -165,14 +161,21 @@ class PulseOutput final : public Output {
     return reason;
   }
 
-  std::string WaitForContext() {
+  // Waits on the loop until the context or stream is ready: "", or why not.
+  template <typename Object, typename State>
+  std::string AwaitReady(const Object* object, State (*state_of)(const Object*), State ready,
+                         int (*good)(State)) {
     for (;;) {
-      const pa_context_state_t state = pa_context_get_state(context_);
-      if (state == PA_CONTEXT_READY) return "";
-      if (!PA_CONTEXT_IS_GOOD(state)) return pa_strerror(pa_context_errno(context_));
+      const State state = state_of(object);
+      if (state == ready) return "";
+      if (good(state) == 0) return pa_strerror(pa_context_errno(context_));
       if (timed_out_) return "the PulseAudio server does not answer";
       pa_threaded_mainloop_wait(loop_);
     }
+  }
+
+  std::string WaitForContext() {
+    return AwaitReady(context_, &pa_context_get_state, PA_CONTEXT_READY, &PA_CONTEXT_IS_GOOD);
   }
 
   std::string ConnectStream() {
@@ -191,13 +194,7 @@ class PulseOutput final : public Output {
     if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0)
       return pa_strerror(pa_context_errno(context_));
-    for (;;) {
-      const pa_stream_state_t state = pa_stream_get_state(stream_);
-      if (state == PA_STREAM_READY) return "";
-      if (!PA_STREAM_IS_GOOD(state)) return pa_strerror(pa_context_errno(context_));
-      if (timed_out_) return "the PulseAudio server does not answer";
-      pa_threaded_mainloop_wait(loop_);
-    }
+    return AwaitReady(stream_, &pa_stream_get_state, PA_STREAM_READY, &PA_STREAM_IS_GOOD);
   }
 
   // With the lock held: hands the server everything rendered that it does

@@ -77,10 +77,6 @@ void Release(T*& object) {
 
 class WasapiOutput final : public Output {
  public:
-  WasapiOutput() = default;
-  WasapiOutput(const WasapiOutput&) = delete;
-  WasapiOutput& operator=(const WasapiOutput&) = delete;
-
   ~WasapiOutput() override {
     StopFeeder(feeder_, mutex_, quit_, [this] { SetEvent(event_); });
     if (client_ != nullptr) client_->Stop();
@@ -165,22 +161,11 @@ class WasapiOutput final : public Output {
   }
 
  private:
-  static WAVEFORMATEX Format() {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = kChannels;
-    format.nSamplesPerSec = kFramesPerSecond;
-    format.nAvgBytesPerSec = kFramesPerSecond * kBytesPerFrame;
-    format.nBlockAlign = kBytesPerFrame;
-    format.wBitsPerSample = 8 * kBytesPerSample;
-    return format;
-  }
-
   // The engine's smallest period where IAudioClient3 offers one below its
   // default (it does only when the sound's format is the engine's own), and
   // otherwise the classic stream, which converts the format as it mixes.
   HRESULT Initialize() {
-    const WAVEFORMATEX format = Format();
+    const WAVEFORMATEX format = PcmFormat();
     IAudioClient3* client3 = nullptr;
     if (SUCCEEDED(
             client_->QueryInterface(__uuidof(IAudioClient3), reinterpret_cast<void**>(&client3)))) {
@@ -292,10 +277,7 @@ class WasapiOutput final : public Output {
 }  // namespace
 
 std::unique_ptr<Output> OpenWasapiOutput(std::string& reason, OpenContext&) {
-  auto out = std::make_unique<WasapiOutput>();
-  reason = out->Open();
-  if (!reason.empty()) return nullptr;
-  return out;
+  return Opened<WasapiOutput>(reason);
 }
 
 }  // namespace quibbet

@@ -72,10 +72,6 @@ std::string Reason(MMRESULT result) {
 
 class WaveOutOutput final : public Output {
  public:
-  WaveOutOutput() = default;
-  WaveOutOutput(const WaveOutOutput&) = delete;
-  WaveOutOutput& operator=(const WaveOutOutput&) = delete;
-
   ~WaveOutOutput() override {
     StopFeeder(feeder_, mutex_, quit_, [this] { SetEvent(event_); });
     if (device_ != nullptr) {
@@ -93,13 +89,7 @@ class WaveOutOutput final : public Output {
   std::string Open() {
     event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (event_ == nullptr) return "cannot create an event";
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = kChannels;
-    format.nSamplesPerSec = kFramesPerSecond;
-    format.nAvgBytesPerSec = kFramesPerSecond * kBytesPerFrame;
-    format.nBlockAlign = kBytesPerFrame;
-    format.wBitsPerSample = 8 * kBytesPerSample;
+    WAVEFORMATEX format = PcmFormat();
     MMRESULT result = waveOutOpen(&device_, WAVE_MAPPER, &format,
                                   reinterpret_cast<DWORD_PTR>(event_), 0, CALLBACK_EVENT);
     if (result != MMSYSERR_NOERROR) {
@@ -215,10 +205,7 @@ class WaveOutOutput final : public Output {
 }  // namespace
 
 std::unique_ptr<Output> OpenWaveOutOutput(std::string& reason, OpenContext&) {
-  auto out = std::make_unique<WaveOutOutput>();
-  reason = out->Open();
-  if (!reason.empty()) return nullptr;
-  return out;
+  return Opened<WaveOutOutput>(reason);
 }
 
 }  // namespace quibbet

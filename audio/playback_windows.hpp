@@ -3,6 +3,9 @@
 // whole run and are fed from a thread of their own.
 #pragma once
 
+#include <windows.h>
+#include <mmreg.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -12,7 +15,21 @@
 #include <string>
 #include <thread>
 
+#include "engine/renderer.hpp"
+
 namespace quibbet {
+
+// The sound's format, as both APIs take it.
+inline WAVEFORMATEX PcmFormat() {
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = kChannels;
+  format.nSamplesPerSec = kFramesPerSecond;
+  format.nAvgBytesPerSec = kFramesPerSecond * kBytesPerFrame;
+  format.nBlockAlign = kBytesPerFrame;
+  format.wBitsPerSample = 8 * kBytesPerSample;
+  return format;
+}
 
 // Where the feeding thread is in the sound. Guarded by its output's lock,
 // which also hands the rendered bytes over from the rendering thread. The

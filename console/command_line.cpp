@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -59,6 +60,19 @@ OptionValue ValueOf(std::string_view name, std::span<const std::string_view> arg
     option.value = arg.substr(name.size() + 1);
   }
   return option;
+}
+
+// A whole-number option's value into `into`; what is wrong with it, if anything.
+template <typename T>
+std::optional<std::string> ReadNumberOption(std::string_view name, const OptionValue& option,
+                                            std::optional<T>& into) {
+  if (!option.value) return std::string(name) + " needs a number" + std::string(kTryHelp);
+  into = ReadNumber<T>(*option.value);
+  if (into) return std::nullopt;
+  return std::string(name) + " expects a whole number from " +
+         std::to_string(std::numeric_limits<T>::min()) + " to " +
+         std::to_string(std::numeric_limits<T>::max()) + ", not '" + std::string(*option.value) +
+         "'";
 }
 
 // Without --seed: the calendar clock in its finest ticks, which splitmix64 spreads
@@ -125,19 +139,9 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
       if (render.value->empty()) return Refuse("--render needs a file name, not ''");
       line.render = std::string(*render.value);
     } else if (const OptionValue tone = ValueOf("--tone", args, i); tone.matched) {
-      if (!tone.value) return Refuse("--tone needs a number" + std::string(kTryHelp));
-      line.tone = ReadNumber<std::int32_t>(*tone.value);
-      if (!line.tone) {
-        return Refuse("--tone expects a whole number from -2147483648 to 2147483647, not '" +
-                      std::string(*tone.value) + "'");
-      }
+      if (auto wrong = ReadNumberOption("--tone", tone, line.tone)) return Refuse(*wrong);
     } else if (const OptionValue seed = ValueOf("--seed", args, i); seed.matched) {
-      if (!seed.value) return Refuse("--seed needs a number" + std::string(kTryHelp));
-      line.seed = ReadNumber<std::uint64_t>(*seed.value);
-      if (!line.seed) {
-        return Refuse("--seed expects a whole number from 0 to 18446744073709551615, not '" +
-                      std::string(*seed.value) + "'");
-      }
+      if (auto wrong = ReadNumberOption("--seed", seed, line.seed)) return Refuse(*wrong);
     } else {
       return Refuse("unknown option '" + std::string(arg) + "'" + std::string(kTryHelp));
     }

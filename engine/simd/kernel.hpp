@@ -5,7 +5,8 @@
 // which CMake picks from the target processor; engine/simd/portable/ serves
 // every other CPU. A folder holds one engine/simd/<arch>/fast_kernel_<set>.cpp
 // per instruction set and a kernel_sets.cpp that lists them and says which of
-// them this CPU runs.
+// them this CPU runs; a folder with one set uses engine/simd/one_kernel_set.cpp
+// instead, and its kernel file defines kOnlyKernelSet.
 //
 // A kernel file may be compiled with its set's flags (x86-64's AVX2 and
 // AVX-512). Such a translation unit must not define or use any inline
@@ -88,8 +89,8 @@ struct KernelSet {
 };
 
 // This architecture's kernel sets, narrowest first
-// (engine/simd/<arch>/kernel_sets.cpp). The first RunnableKernelSets() of
-// the KernelSetCount() built run on this CPU: always at least one.
+// (engine/simd/<arch>/kernel_sets.cpp, or engine/simd/one_kernel_set.cpp). The first
+// RunnableKernelSets() of the KernelSetCount() built run on this CPU: always at least one.
 int KernelSetCount();
 int RunnableKernelSets();
 const KernelSet& KernelSetAt(int index);

@@ -68,6 +68,6 @@ constexpr int kLanes = 2;
 
 }  // namespace
 
-extern const KernelSet kNeonSet = {"neon", Kernel, VectorSines};
+extern const KernelSet kOnlyKernelSet = {"neon", Kernel, VectorSines};
 
 }  // namespace quibbet::fast

@@ -53,6 +53,6 @@ constexpr int kLanes = 1;
 
 }  // namespace
 
-extern const KernelSet kPortableSet = {"portable", Kernel, VectorSines};
+extern const KernelSet kOnlyKernelSet = {"portable", Kernel, VectorSines};
 
 }  // namespace quibbet::fast
