@@ -52,11 +52,12 @@ done
 (cd "$work/program/other" && "$program" --render rendered.wav --tone 1000 start.txt)
 files=rendered.wav
 if [ -n "$keys" ]; then
-  script='p1sey \033[18~\033[19~'
+  # Edits, then random and mutated sounds from one seed, undone and redone.
+  script='p1seygmgz2mxm \033[18~\033[19~'
   (cd "$work/program/x86_64" &&
-    printf '%b' "$script" | "$native/quibbet" --tone 1000 start.txt >/dev/null)
+    printf '%b' "$script" | "$native/quibbet" --seed 42 --tone 1000 start.txt >/dev/null)
   (cd "$work/program/other" &&
-    printf '%b' "$script" | "$program" --tone 1000 start.txt >/dev/null)
+    printf '%b' "$script" | "$program" --seed 42 --tone 1000 start.txt >/dev/null)
   files="$files out.wav import.txt"
 else
   # A program that only renders says so, in one line, and does nothing else.
