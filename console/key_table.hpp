@@ -4,8 +4,9 @@
 // terminal decoder (keys.cpp) and the terminal's terminfo look-up, the
 // Windows console's records (console_records.cpp), the held-key state
 // (keyboard.cpp), the pass below and the help. A new key is a row here, plus
-// its action where actions are done (Edit in key_table.cpp, or main.cpp for
-// those that reach outside the patch), plus its line in the README.
+// its action where actions are done (Edit in key_table.cpp, or Perform in
+// session.cpp for those that reach outside the patch), plus its line in the
+// README.
 //
 // The status screen's legend is not made from this table: it is the screen's
 // own fixed text (screen.cpp), which names some keys and not others.
