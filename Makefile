@@ -327,10 +327,12 @@ test-emulated: build
 	$(MAKE) --no-print-directory -j3 --output-sync=target test-s390x test-i686 corpus-aarch64
 # ---- end of other CPUs
 
-# Every folder that any target here makes ($(FUZZ_DIR) is scripts/fuzz's).
+# Every folder that any target here makes ($(FUZZ_DIR) is scripts/fuzz's; web/node_modules
+# is web-deps' npm ci), and the packed npm package.
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(WIN_DIR) $(PKG_DIR) $(PORTABLE_DIR) $(ASAN_DIR) $(FUZZ_DIR) \
-	  $(CROSS_CPUS:%=$(CROSS_DIR)-%) $(EXACTNESS_VARIANTS:%=$(EXACT_DIR)-%) $(WEB_DIR)
+	  $(CROSS_CPUS:%=$(CROSS_DIR)-%) $(EXACTNESS_VARIANTS:%=$(EXACT_DIR)-%) $(WEB_DIR) \
+	  web/node_modules web/quibbet-player-*.tgz
 
 # ---- Installing and packaging ----------------------------------------------
 # `make install` and `make uninstall` honour PREFIX and DESTDIR; the install
