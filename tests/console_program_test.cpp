@@ -337,6 +337,25 @@ TEST(TerminalCare, QuitSignalsAndCrashesPutTheTerminalBack) {
 // at once while the output still opens, and the open gives up in one line.
 // The bounds are loose, for a loaded machine; the program used to take half
 // a minute.
+double MsSince(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+      .count();
+}
+
+// Ends the program with SIGTERM or Escape; true when it ended as that asks,
+// and how many ms it took in `ms`.
+bool Quit(PtyProgram& program, bool by_signal, double& ms) {
+  const auto quit = std::chrono::steady_clock::now();
+  if (by_signal) {
+    ::kill(program.pid(), SIGTERM);
+  } else {
+    program.Send("\x1b");
+  }
+  const int status = program.WaitForExit(false);
+  ms = MsSince(quit);
+  return by_signal ? WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM : status == 0;
+}
+
 TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
   test::PrivateSoundServer server;
   ASSERT_EQ(server.Start(), "");
@@ -344,10 +363,6 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
   test::WriteFile(asound_conf, "pcm.!default { type pulse server \"" + server.address() + "\" }\n");
   ::kill(server.server_pid(), SIGSTOP);
 
-  const auto elapsed_ms = [](auto since) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
-        .count();
-  };
   for (const bool by_signal : {false, true}) {
     for (const bool given_up : {false, true}) {
       SCOPED_TRACE(std::string(by_signal ? "SIGTERM" : "Escape") +
@@ -356,26 +371,16 @@ TEST(HungSoundServer, NeitherTheStartNorTheQuitWaitsForIt) {
       const auto start = std::chrono::steady_clock::now();
       PtyProgram program(dir.path(), asound_conf, {}, server.address());
       ASSERT_NO_FATAL_FAILURE(program.AnswerKeyboardQuery(/*kitty=*/false));
-      EXPECT_LT(elapsed_ms(start), test::ScaledMs(1000)) << "the screen waited for the server";
+      EXPECT_LT(MsSince(start), test::ScaledMs(1000)) << "the screen waited for the server";
       if (given_up) {
         ASSERT_TRUE(program.WaitFor("no audio output: no sound server (") &&
                     program.WaitFor(" does not answer) and no ALSA device ("))
             << program.Escaped();
-        EXPECT_LT(elapsed_ms(start), test::ScaledMs(3000)) << "the open gave up late";
+        EXPECT_LT(MsSince(start), test::ScaledMs(3000)) << "the open gave up late";
       }
-      const auto quit = std::chrono::steady_clock::now();
-      if (by_signal) {
-        ::kill(program.pid(), SIGTERM);
-      } else {
-        program.Send("\x1b");
-      }
-      const int status = program.WaitForExit(false);
-      EXPECT_LT(elapsed_ms(quit), test::ScaledMs(1000));
-      if (by_signal) {
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-      } else {
-        EXPECT_EQ(status, 0);
-      }
+      double quit_ms = 0;
+      EXPECT_TRUE(Quit(program, by_signal, quit_ms));
+      EXPECT_LT(quit_ms, test::ScaledMs(1000));
       EXPECT_TRUE(program.SettingsRestored());
     }
   }
@@ -420,20 +425,10 @@ TEST(HungSoundServer, NoKeyOrSignalWaitsForItMidSessionOnEitherPath) {
         program.ReadFor(50);
       }
       const long after_kb = ResidentKb(program.pid());
-      const auto quit = std::chrono::steady_clock::now();
-      if (by_signal) {
-        ::kill(program.pid(), SIGTERM);
-      } else {
-        program.Send("\x1b");
-      }
-      const int status = program.WaitForExit(false);
-      const double quit_ms =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - quit)
-              .count();
+      double quit_ms = 0;
+      EXPECT_TRUE(Quit(program, by_signal, quit_ms));
       ::kill(server.server_pid(), SIGCONT);
       EXPECT_LT(quit_ms, test::ScaledMs(2500)) << program.Escaped();
-      EXPECT_EQ(by_signal ? WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM : status == 0, true)
-          << status;
       // A press used to queue the whole sound, 1.2 MB, for the hung server.
       EXPECT_LT(after_kb - before_kb, 20'000) << "kB more after 40 presses";
       EXPECT_NE(program.LastScreen().find("SpaceKey"), std::string::npos);
