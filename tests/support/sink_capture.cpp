@@ -43,7 +43,8 @@ std::string Break::Describe() const {
   // server played silence and dropped what it had or what came late.
   std::string text = at + Frames(silent) + " of silence";
   text += skipped == 0 ? " inserted" : " in place of " + Frames(static_cast<std::size_t>(skipped));
-  return text + ": the playback fell behind (the program or the server), not the capture";
+  return text +
+         ": the playback fell behind (the program or the server), or the server's monitor did";
 }
 
 std::string Playbacks::Breaks() const {
@@ -58,6 +59,15 @@ bool Playbacks::OnlyGaps() const {
   for (const Heard& h : heard)
     for (const Break& b : h.breaks)
       if (b.skipped < 0) return false;
+  return problem.empty();
+}
+
+bool Playbacks::OnlySilencesUpTo(std::size_t frames) const {
+  for (const Heard& h : heard)
+    for (const Break& b : h.breaks)
+      if (b.silent == 0 || b.silent > frames || b.skipped < 0 ||
+          static_cast<std::size_t>(b.skipped) > b.silent)
+        return false;
   return problem.empty();
 }
 

@@ -52,6 +52,9 @@ struct Playbacks {
   // Whether every break is of a kind a busy machine makes: silence, or a
   // part the capture lost.
   bool OnlyGaps() const;
+  // Whether every break is silence of at most `frames` that took the place
+  // of no more than it lasted: a server that missed a period or two.
+  bool OnlySilencesUpTo(std::size_t frames) const;
 };
 
 // Splits the capture from byte `from` on into playbacks of the render,
