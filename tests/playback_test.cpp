@@ -172,11 +172,11 @@ TEST_P(PlaybackThroughServer, PlaysTheRenderBitExactlyStopsAtOnceAndReplaysFromT
     // slower than it ships, and a stream fed in real time may still run dry
     // in every attempt: there, periods of silence are what the build costs.
     // Every sample heard must be the render's all the same.
-    // PipeWire's pulse server (0.3.65, run here without a desktop's
-    // real-time scheduling) now and then plays a period or two of silence in
-    // place of a pulse client's sound, or records it from the monitor: pw-play
-    // recorded by parec has them too, in about half of the runs, and so has
-    // this program recorded by pw-record. On PulseAudio every frame counts.
+    // PipeWire's pulse server (0.3.65) now and then plays or records a period
+    // or two of silence in place of a client's sound, whoever the client:
+    // pw-play recorded by parec has them too, in about half of the runs, and
+    // so has this program recorded by pw-record. On PulseAudio every frame
+    // counts.
     const bool server_misses = std::get<0>(GetParam()) == ServerKind::PipeWire &&
                                found.OnlySilencesUpTo(kFramesPerSecond / 20);
     if (only_gaps && (test::TimeScale() > 1 || server_misses)) {
