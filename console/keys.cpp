@@ -6,9 +6,11 @@
 #include "console/escape_sequences.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace quibbet {
 namespace {
@@ -26,12 +28,39 @@ constexpr std::uint32_t kModShift = 1, kModAlt = 2, kModCtrl = 4, kModSuper = 8,
 constexpr std::uint32_t kShortcutMods = kModAlt | kModCtrl | kModSuper | kModHyper | kModMeta;
 static_assert((kShortcutMods & kModShift) == 0);
 
+// The keys by each one-byte form, indexed when compiled: a byte finds its key
+// in one look-up, and the table's rows without that form (0) find none.
+struct KeysByByte {
+  static constexpr std::uint8_t kNone = 0xFF;
+  static_assert(kKeyCount < kNone);
+  std::array<std::uint8_t, 256> row{};
+  constexpr std::optional<Key> operator[](std::uint32_t byte) const {
+    if (byte == 0 || byte >= row.size() || row[byte] == kNone) return std::nullopt;
+    return static_cast<Key>(row[byte]);
+  }
+};
+
+template <typename Form>
+constexpr KeysByByte IndexKeys(Form form) {
+  KeysByByte index;
+  index.row.fill(KeysByByte::kNone);
+  // In table order, the first row with a form keeps it (the table's own
+  // check refuses two).
+  for (std::size_t k = kKeyCount; k-- > 0;)
+    index.row[static_cast<std::uint8_t>(form(kKeyTable[k]))] = static_cast<std::uint8_t>(k);
+  return index;
+}
+
+constexpr KeysByByte kKeyByText = IndexKeys([](const KeyRow& row) { return row.text; });
+constexpr KeysByByte kKeyByTilde = IndexKeys([](const KeyRow& row) { return row.tilde; });
+constexpr KeysByByte kKeyByLinuxConsole =
+    IndexKeys([](const KeyRow& row) { return row.linux_console; });
+
 // Keys typed as one character, by their character in either case. The kitty
 // protocol names the same keys by the same code points.
 std::optional<Key> CharToKey(std::uint32_t ch) {
   if (ch >= 'A' && ch <= 'Z') ch += 'a' - 'A';
-  if (ch == 0) return std::nullopt;  // the rows without a character
-  return FindKey([&](const KeyRow& row) { return static_cast<std::uint8_t>(row.text) == ch; });
+  return kKeyByText[ch];
 }
 
 Decoded Ignore(std::size_t consumed) {
@@ -168,10 +197,7 @@ std::optional<Key> KittyCodeToKey(std::uint32_t code) {
 }
 
 // Function keys as `CSI <number> ~`.
-std::optional<Key> TildeNumberToKey(std::uint32_t number) {
-  if (number == 0) return std::nullopt;
-  return FindKey([&](const KeyRow& row) { return row.tilde == number; });
-}
+std::optional<Key> TildeNumberToKey(std::uint32_t number) { return kKeyByTilde[number]; }
 
 // A complete `ESC [ <params> <intermediates> <final>`.
 Decoded InterpretCsi(Bytes bytes, const Scan& scan) {
@@ -262,9 +288,7 @@ Decoded DecodeCsi(Bytes bytes, bool input_idle) {
   if (bytes.size() >= 3 && bytes[2] == esc::kCsi) {
     if (bytes.size() == 3) return Truncated(bytes, input_idle);
     if (!IsFinal(bytes[3])) return Ignore(3);
-    const std::optional<Key> key = FindKey([&](const KeyRow& row) {
-      return static_cast<std::uint8_t>(row.linux_console) == bytes[3];
-    });
+    const std::optional<Key> key = kKeyByLinuxConsole[bytes[3]];
     return key ? Event(*key, KeyAction::Press, 4, true) : Ignore(4);
   }
   const Scan scan = ScanBody(bytes, 2);
@@ -326,6 +350,128 @@ Decoded DecodeKey(Bytes bytes, const TerminfoKeys& keys, bool input_idle) {
   if (bytes.empty()) return NeedMore();
   if (bytes[0] == kEsc) return DecodeEscape(bytes, keys, input_idle);
   return DecodeByte(bytes[0], 1);
+}
+
+// ---- The reader of a stream of bytes
+
+namespace {
+
+// What a decoded key or focus change means to the key state; nothing for the
+// rest (replies, focus gained, bytes that are no key).
+std::optional<KeyEvent> ToEvent(const Decoded& decoded) {
+  if (decoded.kind == Decoded::Kind::FocusOut) return KeyEvent{.kind = KeyEvent::Kind::FocusLost};
+  if (decoded.kind != Decoded::Kind::KeyEvent) return std::nullopt;
+  return KeyEvent{.kind = KeyEvent::Kind::Key,
+                  .key = decoded.key,
+                  .action = decoded.action,
+                  .one_shot = decoded.one_shot};
+}
+
+// Presses and repeats take a place in the key queue; releases and focus
+// changes do not.
+bool TakesRoom(const KeyEvent& event) {
+  return event.kind == KeyEvent::Kind::Key && event.action != KeyAction::Release;
+}
+
+}  // namespace
+
+ByteKeyReader::ByteKeyReader(TerminfoKeys function_keys, bool from_terminal)
+    : function_keys_(std::move(function_keys)), from_terminal_(from_terminal) {
+  pending_.reserve(4 * kMaxSequenceBytes);
+}
+
+void ByteKeyReader::Feed(const ByteRead& read, std::span<const std::uint8_t> bytes) {
+  if (read.status == ByteRead::Status::Bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+  } else if (read.status == ByteRead::Status::EndOfInput) {
+    end_of_input_ = true;
+  }
+}
+
+bool ByteKeyReader::DecodePending(std::vector<KeyEvent>& events, std::size_t& room,
+                                  bool input_idle) {
+  std::size_t at = 0;
+  bool suspended = false;
+  while (at < pending_.size() && room > 0) {
+    const Decoded decoded = DecodeKey(std::span(pending_).subspan(at), function_keys_, input_idle);
+    if (decoded.consumed == 0) {             // the start of a sequence still arriving
+      if (input_idle) at = pending_.size();  // none will come: the decoder's contract
+      break;
+    }
+    at += decoded.consumed;
+    if (decoded.kind == Decoded::Kind::Suspend) {
+      // Only a terminal stops; in a piped script the byte means nothing.
+      if (!from_terminal_) continue;
+      at = pending_.size();
+      events.push_back({.kind = KeyEvent::Kind::Suspend});
+      suspended = true;
+      break;
+    }
+    const std::optional<KeyEvent> event = ToEvent(decoded);
+    if (!event) continue;
+    events.push_back(*event);
+    if (TakesRoom(*event)) --room;
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  return suspended;
+}
+
+std::optional<bool> ByteKeyReader::QueryAnswer() {
+  // The answers come in order: a keyboard-flags reply, if any, before the
+  // device attributes.
+  std::size_t at = 0;
+  std::optional<bool> answer;
+  while (at < pending_.size() && !answer) {
+    const Decoded decoded = DecodeKey(std::span(pending_).subspan(at), function_keys_, false);
+    if (decoded.consumed == 0) break;
+    at += decoded.consumed;
+    if (decoded.kind == Decoded::Kind::KittyFlags) {
+      kitty_flags_seen_ = true;
+    } else if (decoded.kind == Decoded::Kind::DeviceAttributes) {
+      answer = kitty_flags_seen_;
+    } else if (decoded.kind == Decoded::Kind::KeyEvent) {
+      early_.push_back(*ToEvent(decoded));
+    }
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  return answer;
+}
+
+std::optional<int> ByteKeyReader::Begin(std::vector<KeyEvent>& events, std::size_t& room,
+                                        int timeout_ms) {
+  for (const KeyEvent& event : early_) {
+    events.push_back(event);
+    if (TakesRoom(event) && room > 0) --room;
+  }
+  early_.clear();
+  waiting_for_rest_ = false;
+  // Bytes left from a full queue are decoded first, without waiting.
+  if (!end_of_input_ && room > 0) return pending_.empty() ? timeout_ms : 0;
+  return Decode(events, room, end_of_input_);
+}
+
+std::optional<int> ByteKeyReader::Take(const ByteRead& read, std::span<const std::uint8_t> bytes,
+                                       std::vector<KeyEvent>& events, std::size_t& room) {
+  Feed(read, bytes);
+  // Nothing more came within the escape timeout: a lone ESC is the Escape
+  // key, and a sequence cut short is junk to drop.
+  const bool idle = end_of_input_ || (waiting_for_rest_ && read.status != ByteRead::Status::Bytes);
+  return Decode(events, room, idle);
+}
+
+std::optional<int> ByteKeyReader::Decode(std::vector<KeyEvent>& events, std::size_t& room,
+                                         bool input_idle) {
+  const bool suspended = DecodePending(events, room, input_idle);
+  // An ESC or a sequence cut short: wait a moment for the rest of it.
+  if (!suspended && !pending_.empty() && room > 0 && !end_of_input_) {
+    waiting_for_rest_ = true;
+    return kEscapeTimeoutMs;
+  }
+  if (!suspended && end_of_input_ && !end_sent_ && pending_.empty() && room > 0) {
+    events.push_back({.kind = KeyEvent::Kind::Key, .key = kQuitKey});
+    end_sent_ = true;
+  }
+  return std::nullopt;
 }
 
 }  // namespace quibbet

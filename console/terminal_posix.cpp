@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "console/byte_key_reader.hpp"
 #include "console/escape_sequences.hpp"
 #include "console/key_table.hpp"
+#include "console/keys.hpp"
 
 // terminfo through ncurses' low-level layer only: nothing here initialises
 // curses or draws with it. term.h defines a macro for every capability name,

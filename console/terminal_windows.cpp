@@ -25,10 +25,10 @@
 #include <thread>
 #include <vector>
 
-#include "console/byte_key_reader.hpp"
 #include "console/console_records.hpp"
 #include "console/escape_sequences.hpp"
 #include "console/key_table.hpp"
+#include "console/keys.hpp"
 #include "console/terminal.hpp"
 
 namespace quibbet {
