@@ -7,7 +7,6 @@
 #include "audio/playback.hpp"
 #include "console/key_event.hpp"
 #include "console/key_table.hpp"
-#include "console/keyboard.hpp"
 #include "console/program_state.hpp"
 #include "console/screen.hpp"
 #include "console/session.hpp"

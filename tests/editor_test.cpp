@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "console/keyboard.hpp"
+#include "console/key_table.hpp"
 
 namespace quibbet {
 namespace {

@@ -1,4 +1,4 @@
-#include "console/keyboard.hpp"
+#include "console/key_table.hpp"
 
 #include <gtest/gtest.h>
 
