@@ -23,14 +23,4 @@ extern Editor editor;
 extern NoiseGenerator noise_generator;
 extern SampleBuffer sample_buffer;
 
-// The render of the patch into sample_buffer with RenderFast, in pieces, so
-// that a sound can be heard before it is all rendered. BeginSound prints
-// "Tone = %d" for the patch and renders the first few milliseconds;
-// RenderMore renders the next piece, or returns false when the sound is
-// complete; SoundBytesReady is how many bytes of the PCM are rendered from
-// its start.
-void BeginSound();
-bool RenderMore();
-std::size_t SoundBytesReady();
-
 }  // namespace quibbet

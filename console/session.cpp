@@ -1,6 +1,7 @@
 // The interactive session: the sound played at once, the status screen, and
 // the loop of passes over the keys until Escape.
 #include <chrono>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -11,12 +12,27 @@
 #include "console/screen.hpp"
 #include "console/session.hpp"
 #include "console/terminal.hpp"
+#include "engine/fast_renderer.hpp"
 #include "engine/renderer.hpp"
 #include "files/param_dump.hpp"
 #include "files/wav_writer.hpp"
 
 namespace quibbet {
 namespace {
+
+// The first piece is 46 ms of sound, more than any output waits for before
+// it starts (ALSA's buffer, the sound server's target); it renders in a
+// fraction of a millisecond even without vector instructions. Each later
+// piece is twice the one before: a handful of pieces, each far quicker to
+// render than to play, so the render stays ahead of the output.
+constexpr int kFirstPieceFrames = 2048;
+
+FastRender sound = [] {
+  FastRender done;
+  done.frames_done = kRenderFrames;  // nothing to finish before the first sound
+  return done;
+}();
+int piece_frames = kFirstPieceFrames;
 
 long long NowMs() {
   using namespace std::chrono;
@@ -90,6 +106,23 @@ bool TakeKeys(Terminal& terminal, Keyboard& keyboard, std::vector<KeyEvent>& eve
 }
 
 }  // namespace
+
+void BeginSound() {
+  std::printf("Tone = %d\n", patch.tone);
+  std::fflush(stdout);
+  sound = BeginRenderFast(patch);
+  piece_frames = kFirstPieceFrames;
+  RenderFastFrames(sound, noise_generator, sample_buffer, piece_frames);
+}
+
+std::size_t SoundBytesReady() { return std::size_t{kBytesPerFrame} * sound.frames_done; }
+
+bool RenderMore() {
+  if (sound.Done()) return false;
+  piece_frames *= 2;
+  RenderFastFrames(sound, noise_generator, sample_buffer, piece_frames);
+  return true;
+}
 
 int RunSession() {
   Terminal terminal;

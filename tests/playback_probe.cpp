@@ -24,6 +24,7 @@
 
 #include "audio/playback.hpp"
 #include "console/program_state.hpp"
+#include "console/session.hpp"
 
 namespace {
 

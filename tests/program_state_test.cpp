@@ -1,5 +1,6 @@
 // The program's side of a render: the global patch, noise state and buffer.
 #include "console/program_state.hpp"
+#include "console/session.hpp"
 
 #include <gtest/gtest.h>
 
