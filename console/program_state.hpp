@@ -1,11 +1,11 @@
 // The program's state: the patch the user edits, the oscillator the edit
 // keys act on, the editor that changes both and keeps their history, the
 // noise state that runs on from render to render, and the buffer the last
-// render lives in. The engine only computes; this side of
-// the program owns and prints.
+// render lives in. The engine only computes; this side of the program owns
+// what it computes from and into. The session renders into it
+// (console/session.hpp).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "console/editor.hpp"
